@@ -1,0 +1,53 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace test {
+
+// Runs each test in a fresh empty current directory, removed afterwards.
+class TempCurrentDir : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    const std::filesystem::path& Dir() const { return m_dir; }
+
+private:
+    std::filesystem::path m_previous;
+    std::filesystem::path m_dir;
+};
+
+struct Rgb {
+    std::uint8_t r = 0;
+    std::uint8_t g = 0;
+    std::uint8_t b = 0;
+    friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+
+void PrintTo(const Rgb& colour, std::ostream* os);
+
+void WriteFile(const std::filesystem::path& path, std::string_view bytes);
+// A 24-bit bottom-up BMP whose pixel (x, y), counted from the top left, is pixel(x, y).
+void WriteBmp(const std::filesystem::path& path, int width, int height,
+              const std::function<Rgb(int x, int y)>& pixel);
+// The same in one colour.
+void WriteBmp(const std::filesystem::path& path, int width, int height, Rgb colour);
+
+// A file of the public conformance pictures, or nothing when they are not beside this clone; the
+// test then skips with GTEST_SKIP() << NoTestData().
+std::optional<std::filesystem::path> TestData(const std::string& relative);
+std::string NoTestData();
+
+// Calls pump until done() holds or the deadline passes; true when done() held.
+bool WaitUntil(const std::function<bool()>& done, const std::function<void()>& pump,
+               std::chrono::milliseconds deadline = std::chrono::seconds(10));
+
+} // namespace test
