@@ -13,7 +13,7 @@ public:
     // Throws EStringListError for an index out of range.
     AnsiString Strings(int index) const;
     AnsiString operator[](int index) const { return Strings(index); }
-    void Clear() { m_strings.clear(); }
+    void Clear();
 
     bool Sorted() const { return m_sorted; }
     // Setting it sorts the list ascending with letter case ignored; clearing it changes nothing.
@@ -21,5 +21,7 @@ public:
 
 private:
     std::vector<AnsiString> m_strings;
+    // While sorted: the upper-cased form of each string, parallel to m_strings.
+    std::vector<AnsiString> m_sortKeys;
     bool m_sorted = false;
 };
