@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/exception.h"
+
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -8,9 +10,16 @@
 #include <mutex>
 #include <thread>
 
+// Raised in a worker whose call to the user-interface thread was not run because the application is
+// closing. A worker that ends with it has nothing worth showing.
+class EApplicationClosing : public EThread {
+public:
+    using EThread::EThread;
+};
+
 // The calls that worker threads hand to the user-interface thread. The application makes one on its
-// user-interface thread for the whole run; workers reach it through TThread::Synchronize. At most one
-// exists at a time.
+// user-interface thread for the whole run; workers reach it through TThread::Synchronize. At most
+// one exists at a time.
 class TMainThreadQueue {
 public:
     // wakeUp may be called from any thread when a call is waiting; it must make the user-interface
@@ -26,7 +35,8 @@ public:
     bool IsMainThread() const { return std::this_thread::get_id() == m_mainThread; }
 
     // Runs the call on the user-interface thread and returns once it has run, rethrowing what it
-    // threw. On that thread itself it runs the call at once. Raises EThread once the queue is closed.
+    // threw. On that thread itself it runs the call at once. Raises EThread once the queue is
+    // closed.
     void Send(const std::function<void()>& call);
     // Queues the call and returns at once. What it throws goes to the exception handler. Dropped
     // once the queue is closed: nobody is left to see it.
@@ -42,15 +52,25 @@ public:
 
 private:
     struct TRequest;
+    class TCallerScope;
 
     struct TShared {
         std::mutex mutex;
+        // Signals a finished or abandoned request, and the last caller leaving Send or Post.
         std::condition_variable done;
         std::deque<std::shared_ptr<TRequest>> pending;
         bool closed = false;
+        // Workers inside Send or Post: the destructor waits for them to leave.
+        int callers = 0;
     };
 
-    void Enqueue(const std::shared_ptr<TRequest>& request);
+    bool Enqueue(const std::shared_ptr<TRequest>& request);
+    bool Withdraw(const std::shared_ptr<TRequest>& request);
+    void ThrowIfClosed();
+    std::size_t PendingCount();
+    std::shared_ptr<TRequest> TakeNext();
+    void Run(TRequest& request);
+    void Finish(TRequest& request, std::exception_ptr error);
 
     std::thread::id m_mainThread;
     std::function<void()> m_wakeUp;

@@ -1,13 +1,16 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 // A worker thread. Made and started on the user-interface thread; Execute runs on the worker. With
-// FreeOnTerminate set, the object deletes itself on its own thread when Execute has ended; otherwise
-// its owner deletes it, which waits for the thread to end.
+// FreeOnTerminate set, the object deletes itself on its own thread when Execute has ended;
+// otherwise its owner deletes it, which waits for the thread to end.
 class TThread {
 public:
     // Raises EThread when the thread cannot be made. A suspended thread runs once Resume is called.
@@ -25,11 +28,13 @@ public:
 
     // Blocks until every thread made so far has ended; the application calls it at shutdown.
     static void WaitForAll();
+    // The threads made so far that have not ended yet.
+    static int LiveCount();
 
 protected:
     virtual void Execute() = 0;
-    // Called on the worker when Execute has ended; by default, an error that ended Execute is handed
-    // to the user-interface thread, which shows it.
+    // Called on the worker when Execute has ended; by default, an error that ended Execute is
+    // handed to the user-interface thread, which shows it.
     virtual void DoTerminate();
 
     // Runs method on the user-interface thread while this thread waits; rethrows what it threw.
@@ -40,10 +45,22 @@ protected:
     std::exception_ptr FatalException() const { return m_fatalException; }
 
 private:
+    enum class TStart { Waiting, Run, Abandon };
+
+    // Holds the new thread until Resume, or lets it go without running when the object is deleted
+    // unresumed.
+    struct TStartGate {
+        std::mutex mutex;
+        std::condition_variable changed;
+        TStart state = TStart::Waiting;
+    };
+
     void SynchronizeCall(const std::function<void()>& call);
     void ThreadProc();
+    bool WaitForStart();
+    void Run();
 
     std::thread m_thread;
-    std::atomic<bool> m_started{false};
+    TStartGate m_start;
     std::exception_ptr m_fatalException;
 };
