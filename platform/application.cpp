@@ -1,1 +1,172 @@
+#include "platform/application.h"
 
+#include "platform/control_widget_p.h"
+#include "platform/form_loader_p.h"
+#include "platform/main_thread_queue.h"
+#include "platform/thread.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QPointer>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+TApplication* Application = nullptr;
+
+struct TApplicationState {
+    // QApplication keeps argc and argv for its whole life. It gets the program's path only: the
+    // command line is not Qt's to parse.
+    std::string programPath;
+    int argc = 1;
+    std::array<char*, 2> argv{};
+    std::unique_ptr<QApplication> qtApplication;
+
+    // Lives on the user-interface thread, so a call queued to it runs there.
+    std::unique_ptr<QObject> wakeUpReceiver;
+    std::unique_ptr<TMainThreadQueue> queue;
+    bool queueClosed = false;
+
+    std::function<void(const AnsiString&)> presenter;
+};
+
+void CallFromQt(const std::function<void()>& code) noexcept {
+    try {
+        code();
+    } catch (...) {
+        const std::exception_ptr error = std::current_exception();
+        try {
+            if (Application == nullptr)
+                std::rethrow_exception(error);
+            Application->HandleException(error);
+        } catch (...) {
+            // Showing the error failed too (or there is no application to show it): stderr is
+            // all that is left, and the loop must go on.
+            std::fputs("Ombrel: an error could not be shown\n", stderr);
+        }
+    }
+}
+
+TApplication::TApplication()
+    : TComponent(nullptr), m_state(std::make_unique<TApplicationState>()) {}
+
+TApplication::~TApplication() {
+    CloseMainThreadQueue();
+    // Forms before the queue and the QApplication: their widgets and handlers need both.
+    DestroyComponents();
+    m_state->queue.reset();
+    m_state->wakeUpReceiver.reset();
+    m_state->qtApplication.reset();
+}
+
+void TApplication::Initialize() {
+    TApplicationState& state = *m_state;
+    if (QCoreApplication::instance() == nullptr) {
+        state.programPath = program_invocation_name;
+        state.argv = {state.programPath.data(), nullptr};
+        state.qtApplication = std::make_unique<QApplication>(state.argc, state.argv.data());
+    }
+    if (state.queue != nullptr)
+        return;
+    state.wakeUpReceiver = std::make_unique<QObject>();
+    // Workers call the wake-up; the receiver outlives them all (see CloseMainThreadQueue).
+    QObject* receiver = state.wakeUpReceiver.get();
+    state.queue = std::make_unique<TMainThreadQueue>([receiver, this] {
+        QMetaObject::invokeMethod(
+            receiver,
+            [this] {
+                CallFromQt([this] {
+                    if (m_state->queue != nullptr)
+                        m_state->queue->ProcessPending();
+                });
+            },
+            Qt::QueuedConnection);
+    });
+    state.queue->SetExceptionHandler([this](std::exception_ptr error) { HandleException(error); });
+}
+
+void TApplication::LoadForm(TForm& form, const AnsiString& className,
+                            const TPublishedMembers& published) {
+    AssertUiThread();
+    LoadStoredLayout(form, className, published);
+    if (const TNotifyEvent onCreate = form.OnCreate())
+        onCreate(&form);
+    if (m_mainForm == nullptr)
+        m_mainForm = &form;
+}
+
+void TApplication::Run() {
+    AssertUiThread();
+    if (m_mainForm != nullptr && m_mainForm->Widget().widget != nullptr) {
+        QPointer<QWidget> window = m_mainForm->Widget().widget.data();
+        QEventLoop loop;
+        FormWindow(*m_mainForm).onClosed = [&loop] {
+            loop.quit();
+        };
+        QObject::connect(window, &QObject::destroyed, &loop, &QEventLoop::quit);
+        m_mainForm->Show();
+        loop.exec();
+        if (window != nullptr)
+            FormWindow(*m_mainForm).onClosed = nullptr;
+    }
+    CloseMainThreadQueue();
+}
+
+void TApplication::CloseMainThreadQueue() {
+    if (m_state->queueClosed)
+        return;
+    m_state->queueClosed = true;
+    if (m_state->queue != nullptr)
+        m_state->queue->Close();
+    // Workers blocked in Synchronize have just been released with an error; wait for them to end.
+    TThread::WaitForAll();
+}
+
+void TApplication::ShowException(const Exception* exception) {
+    const AnsiString message = exception != nullptr ? exception->Message() : AnsiString();
+    if (m_state->presenter) {
+        m_state->presenter(message);
+        return;
+    }
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+        // No window system yet: a message box cannot be made.
+        std::fprintf(stderr, "%s: %s\n", Title().c_str(), message.c_str());
+        return;
+    }
+    QMessageBox box(QMessageBox::Critical, ToQString(Title()), ToQString(message), QMessageBox::Ok);
+    box.exec();
+}
+
+void TApplication::HandleException(std::exception_ptr exception) {
+    if (exception == nullptr)
+        return;
+    try {
+        std::rethrow_exception(exception);
+    } catch (const Exception& error) {
+        ShowException(&error);
+    } catch (...) {
+        const Exception unknown("");
+        ShowException(&unknown);
+    }
+}
+
+void TApplication::SetExceptionPresenter(std::function<void(const AnsiString& message)> presenter) {
+    m_state->presenter = std::move(presenter);
+}
+
+void TApplication::ProcessMessages() {
+    AssertUiThread();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+AnsiString TApplication::Title() const {
+    if (program_invocation_short_name != nullptr && *program_invocation_short_name != '\0')
+        return AnsiString(program_invocation_short_name);
+    return FromQString(QCoreApplication::applicationName());
+}

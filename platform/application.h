@@ -23,11 +23,13 @@ public:
     // (the resource named after the class in upper case), fills its published fields, binds its
     // handlers, runs its OnCreate and stores it in reference. The first form is the main form.
     template <class TFormClass> void CreateForm(TFormClass*& reference) {
+        // Owned by the application from its constructor on; the reference is set before the
+        // layout is applied, so that OnCreate may already reach the form through it.
         TFormClass* form = new TFormClass(this);
+        reference = form;
         TPublishedMembers published;
         form->Publish(published);
         LoadForm(*form, TFormClass::ClassName(), published);
-        reference = form;
     }
 
     // Shows the main form and dispatches messages until it is closed. An exception that escapes
@@ -46,6 +48,7 @@ public:
     AnsiString Title() const;
 
 private:
+    void CloseMainThreadQueue();
     void LoadForm(TForm& form, const AnsiString& className, const TPublishedMembers& published);
 
     std::unique_ptr<TApplicationState> m_state;

@@ -28,6 +28,11 @@ public:
     TComponent* Components(int index) const { return m_components.at(index).get(); }
     TComponent* FindComponent(const AnsiString& name) const;
 
+protected:
+    // Deletes the owned components, last made first. A class whose own destructor must outlive its
+    // components (the form keeps its window until they are gone) calls it first.
+    void DestroyComponents();
+
 private:
     TComponent* m_owner;
     AnsiString m_name;
@@ -66,10 +71,19 @@ private:
     std::unique_ptr<TControlWidget> m_widget;
 };
 
-// A control that holds others.
+// A control that holds others; it does not own them, their owner does. User-interface thread only.
 class TWinControl : public TControl {
 public:
     using TControl::TControl;
+    int ControlCount() const { return static_cast<int>(m_controls.size()); }
+    TControl* Controls(int index) const { return m_controls.at(index); }
+
+private:
+    friend class TControl;
+    // Chains the focus of the children in the order of their TabOrder.
+    void UpdateTabOrder();
+
+    std::vector<TControl*> m_controls;
 };
 
 // A push button. User-interface thread only.
@@ -89,13 +103,15 @@ private:
 
 class TPublishedMembers;
 
-// A top-level window built from its stored layout. Owned by the application; user-interface thread only.
+// A top-level window built from its stored layout. Owned by the application; user-interface thread
+// only.
 class TForm : public TWinControl {
 public:
     explicit TForm(TComponent* owner);
     ~TForm() override;
 
     AnsiString Caption() const;
+    void SetCaption(const AnsiString& caption);
     int ClientWidth() const;
     int ClientHeight() const;
     const TNotifyEvent& OnCreate() const { return m_onCreate; }

@@ -7,6 +7,7 @@
 
 class TImageList;
 class TListView;
+class TListViewModel;
 
 // One item of a list view, owned by its list view; user-interface thread only.
 class TListItem {
@@ -54,6 +55,10 @@ public:
 private:
     friend class TListItem;
     friend class TListItems;
+    // Fits the view's cells to the size of LargeImages.
+    void UpdateCellSize();
+
+    std::unique_ptr<TListViewModel> m_model;
     TListItems m_items;
     TImageList* m_smallImages = nullptr;
     TImageList* m_largeImages = nullptr;

@@ -15,13 +15,15 @@ public:
         m_fields[name] = [&field, name](TComponent* component) {
             field = dynamic_cast<TComponentClass*>(component);
             if (field == nullptr)
-                throw Exception(AnsiString("Stored layout: component " + name + " has the wrong class"));
+                throw Exception(AnsiString("component \"" + name + "\" has the wrong class"));
         };
     }
 
     template <class TFormClass>
     void Handler(const std::string& name, TFormClass* form, void (TFormClass::*method)(TObject*)) {
-        m_handlers[name] = [form, method](TObject* sender) { (form->*method)(sender); };
+        m_handlers[name] = [form, method](TObject* sender) {
+            (form->*method)(sender);
+        };
     }
 
     // Raise Exception for a name that the class does not publish.
