@@ -7,6 +7,8 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QFile>
+#include <QIcon>
 #include <QMessageBox>
 #include <QMetaObject>
 #include <QPointer>
@@ -17,6 +19,10 @@
 #include <string>
 
 TApplication* Application = nullptr;
+
+namespace {
+const QString MainIconResource = QStringLiteral(":/icons/MAINICON");
+}
 
 struct TApplicationState {
     // QApplication keeps argc and argv for its whole life. It gets the program's path only: the
@@ -69,6 +75,9 @@ void TApplication::Initialize() {
         state.programPath = program_invocation_name;
         state.argv = {state.programPath.data(), nullptr};
         state.qtApplication = std::make_unique<QApplication>(state.argc, state.argv.data());
+        // The program's icon, the resource MAINICON, when the program carries one.
+        if (QFile::exists(MainIconResource))
+            QApplication::setWindowIcon(QIcon(MainIconResource));
     }
     if (state.queue != nullptr)
         return;
