@@ -46,6 +46,13 @@ void WriteBmp(const std::filesystem::path& path, int width, int height, Rgb colo
 std::optional<std::filesystem::path> TestData(const std::string& relative);
 std::string NoTestData();
 
+// Names the rows of a table of cases after their field `name`, for INSTANTIATE_TEST_SUITE_P.
+struct RowName {
+    template <class TRow> std::string operator()(const ::testing::TestParamInfo<TRow>& row) const {
+        return row.param.name;
+    }
+};
+
 // Calls pump until done() holds or the deadline passes; true when done() held.
 bool WaitUntil(const std::function<bool()>& done, const std::function<void()>& pump,
                std::chrono::milliseconds deadline = std::chrono::seconds(10));

@@ -1,0 +1,20 @@
+#include "app/fMain.h"
+
+// The program's entry. Anything that escapes start-up or the message loop is shown, and the program
+// ends with 0 all the same.
+int ProgramMain() {
+    try {
+        Application->Initialize();
+        Application->CreateForm(Form1);
+        Application->Run();
+    } catch (Exception& exception) {
+        Application->ShowException(&exception);
+    } catch (...) {
+        try {
+            throw Exception("");
+        } catch (Exception& exception) {
+            Application->ShowException(&exception);
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,21 @@
+#pragma once
+
+// A stand-in for the program's form, for the test of the entry: making it throws what
+// ThrowOnCreate selects (1: an Exception, 2: an int).
+
+#include "platform/application.h"
+
+extern int ThrowOnCreate;
+
+class TForm1 : public TForm {
+public:
+    explicit TForm1(TComponent* owner) : TForm(owner) {
+        if (ThrowOnCreate == 1)
+            throw Exception("the form cannot be made");
+        throw 42;
+    }
+    static AnsiString ClassName() { return "TForm1"; }
+    void Publish(TPublishedMembers&) {}
+};
+
+inline TForm1* Form1 = nullptr;

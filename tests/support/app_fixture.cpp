@@ -1,0 +1,57 @@
+#include "tests/support/app_fixture.h"
+
+#include <memory>
+
+namespace test {
+
+std::vector<std::string>& ShownMessages() {
+    static std::vector<std::string> messages;
+    return messages;
+}
+
+void FormTest::SetUp() {
+    TempCurrentDir::SetUp();
+    ShownMessages().clear();
+    Application->CreateForm(Form1);
+}
+
+void FormTest::TearDown() {
+#if OMBREL_MT
+    // A worker still running would call on the form: let it finish before the form goes.
+    EXPECT_TRUE(WaitUntil([] { return TThread::LiveCount() == 0; },
+                          [] { Application->ProcessMessages(); }));
+#endif
+    delete Form1;
+    Form1 = nullptr;
+    TempCurrentDir::TearDown();
+}
+
+std::vector<std::string> FormTest::Captions() const {
+    std::vector<std::string> captions;
+    TListItems* items = Form1->ListView1->Items();
+    for (int i = 0; i < items->Count(); ++i)
+        captions.push_back(items->Item(i)->Caption().str());
+    return captions;
+}
+
+std::vector<int> FormTest::ImageIndices() const {
+    std::vector<int> indices;
+    TListItems* items = Form1->ListView1->Items();
+    for (int i = 0; i < items->Count(); ++i)
+        indices.push_back(items->Item(i)->ImageIndex());
+    return indices;
+}
+
+Rgb FormTest::ImageCentre(int index) const {
+    auto bitmap = std::make_unique<TBitmap>();
+    Form1->ImageList1->GetBitmap(index, bitmap.get());
+    return ToRgb(bitmap->Canvas()->Pixel(bitmap->Width() / 2, bitmap->Height() / 2));
+}
+
+Rgb ToRgb(TColor colour) {
+    return {static_cast<std::uint8_t>(colour & 0xFF),
+            static_cast<std::uint8_t>((colour >> 8) & 0xFF),
+            static_cast<std::uint8_t>((colour >> 16) & 0xFF)};
+}
+
+} // namespace test

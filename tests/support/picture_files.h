@@ -1,0 +1,15 @@
+#pragma once
+
+#include "tests/support/test_support.h"
+
+#include <filesystem>
+#include <functional>
+
+namespace test {
+
+// A baseline JPEG file made by Qt's writer.
+void WriteJpeg(const std::filesystem::path& path, int width, int height,
+               const std::function<Rgb(int x, int y)>& pixel, int quality = 90);
+void WriteJpeg(const std::filesystem::path& path, int width, int height, Rgb colour);
+
+} // namespace test
