@@ -30,6 +30,27 @@ public:
     QSize cell = NoImageSize;
 };
 
+// The icon view: each image above its caption, in a grid that wraps into rows and scrolls
+// vertically.
+class TIconView : public QListView {
+public:
+    TIconView() {
+        setViewMode(QListView::IconMode);
+        setMovement(QListView::Static);
+        setFlow(QListView::LeftToRight);
+        setWrapping(true);
+        setResizeMode(QListView::Adjust);
+    }
+
+protected:
+    // Qt drops the layout of every item when one is inserted and lays them out again from a timer;
+    // a paint that comes first would show an empty gallery. So the layout comes first.
+    void paintEvent(QPaintEvent* event) override {
+        executeDelayedItemsLayout();
+        QListView::paintEvent(event);
+    }
+};
+
 } // namespace
 
 // The items of one list view: a caption and an image index each. The images themselves stay in the
@@ -146,12 +167,7 @@ TListItem* TListItems::Item(int index) const {
 
 TListView::TListView(TComponent* owner)
     : TWinControl(owner), m_model(std::make_unique<TListViewModel>()), m_items(*this) {
-    auto view = std::make_unique<QListView>();
-    view->setViewMode(QListView::IconMode);
-    view->setMovement(QListView::Static);
-    view->setFlow(QListView::LeftToRight);
-    view->setWrapping(true);
-    view->setResizeMode(QListView::Adjust);
+    auto view = std::make_unique<TIconView>();
     // Thousands of items: one size for all, and the layout done a batch at a time.
     view->setUniformItemSizes(true);
     view->setLayoutMode(QListView::Batched);
