@@ -1,17 +1,37 @@
 #!/usr/bin/env bash
-# tools/check.sh: installs what is missing, builds everything with warnings as errors, and runs the
-# whole test suite (unit tests headless, end-to-end tests in their own virtual X display).
+# tools/check.sh: installs what is missing, then checks the project as CI does: formatting, a build
+# with warnings as errors and the whole test suite (unit tests headless, end-to-end tests in their
+# own virtual X display), the suite again under AddressSanitizer with UndefinedBehaviorSanitizer,
+# and the threads' core under ThreadSanitizer.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build="$root/build/ci"
+jobs=$(nproc)
 
 "$root/tools/install-deps.sh"
 
-echo "== build ($build)"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOMBREL_WERROR=ON
-cmake --build "$build" -j2
+echo "== formatting"
+cd "$root"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
-echo "== tests"
-cd "$build"
-ctest --output-on-failure
+configure_and_build() { # folder, extra CMake options...
+    local build=$1
+    shift
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOMBREL_WERROR=ON "$@"
+    cmake --build "$build" -j"$jobs"
+}
+
+echo "== thread sanitizer: the std-only core (hand-off, threads, files, readers)"
+configure_and_build "$root/build/ci-tsan" -DOMBREL_SANITIZE=thread
+ctest --test-dir "$root/build/ci-tsan" --output-on-failure -j"$jobs"
+
+echo "== address and undefined-behaviour sanitizers: every unit test"
+configure_and_build "$root/build/ci-asan" -DOMBREL_SANITIZE=address
+# The end-to-end tests run the release programs below; here the sanitizers watch the same code
+# in-process.
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir "$root/build/ci-asan" --output-on-failure -j"$jobs" -E '^e2e\.'
+
+echo "== build and the whole test suite"
+configure_and_build "$root/build/ci"
+ctest --test-dir "$root/build/ci" --output-on-failure -j"$jobs"
