@@ -4,8 +4,8 @@
 
 #include <stdexcept>
 
-// The platform's failure: every error that the platform or the program raises is one of these, with a
-// message that says what failed, on which path and why.
+// The platform's failure: every error that the platform or the program raises is one of these, with
+// a message that says what failed, on which path and why.
 class Exception : public std::runtime_error {
 public:
     explicit Exception(const AnsiString& message);
@@ -30,7 +30,8 @@ public:
     using Exception::Exception;
 };
 
-// A worker thread that cannot be created, or a hand-off to a user-interface thread that has stopped.
+// A worker thread that cannot be created, or a hand-off to a user-interface thread that has
+// stopped.
 class EThread : public Exception {
 public:
     using Exception::Exception;

@@ -37,7 +37,8 @@ int FindFirst(const AnsiString& pattern, int attributes, TSearchRec& searchRec);
 int FindNext(TSearchRec& searchRec);
 void FindClose(TSearchRec& searchRec);
 
-// True for a regular file or a link to one; false for a folder, a device, a FIFO or a dangling link.
+// True for a regular file or a link to one; false for a folder, a device, a FIFO or a dangling
+// link.
 bool FileExists(const AnsiString& fileName);
 // From the last "." to the end, when no "\" or ":" follows it; otherwise empty.
 AnsiString ExtractFileExt(const AnsiString& fileName);

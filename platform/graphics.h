@@ -15,7 +15,17 @@ constexpr TColor clWhite = 0xFFFFFF;
 using TCopyMode = std::uint32_t;
 constexpr TCopyMode cmSrcCopy = 0xCC0020;
 
-enum TPixelFormat { pfDevice, pf1bit, pf4bit, pf8bit, pf15bit, pf16bit, pf24bit, pf32bit, pfCustom };
+enum TPixelFormat {
+    pfDevice,
+    pf1bit,
+    pf4bit,
+    pf8bit,
+    pf15bit,
+    pf16bit,
+    pf24bit,
+    pf32bit,
+    pfCustom
+};
 
 // A rectangle; right and bottom are exclusive.
 struct TRect {
@@ -55,8 +65,8 @@ public:
     // Paints the rectangle, clipped to the bitmap, with the brush's colour.
     void FillRect(const TRect& rect);
     // Copies the source rectangle of source onto the destination rectangle of this canvas,
-    // stretching each axis on its own: area averaging when reducing, smooth when enlarging, an exact
-    // copy at 1:1. An empty rectangle copies nothing.
+    // stretching each axis on its own: area averaging when reducing, smooth when enlarging, an
+    // exact copy at 1:1. An empty rectangle copies nothing.
     void CopyRect(const TRect& destination, TCanvas* source, const TRect& sourceRect);
     // The colour of one pixel; clBlack outside the bitmap.
     TColor Pixel(int x, int y) const;

@@ -7,7 +7,8 @@
 class TBitmap;
 struct TImageStore;
 
-// Images of one size for the list views that show them. Owned by its form; user-interface thread only.
+// Images of one size for the list views that show them. Owned by its form; user-interface thread
+// only.
 class TImageList : public TComponent {
 public:
     explicit TImageList(TComponent* owner);
