@@ -2,7 +2,7 @@
 # tools/check.sh: installs what is missing, then checks the project as CI does: formatting, a build
 # with warnings as errors and the whole test suite (unit tests headless, end-to-end tests in their
 # own virtual X display), the suite again under AddressSanitizer with UndefinedBehaviorSanitizer,
-# and the threads' core under ThreadSanitizer.
+# the threads' core under ThreadSanitizer, and a short run of each fuzzer.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -32,6 +32,10 @@ configure_and_build "$root/build/ci-asan" -DOMBREL_SANITIZE=address
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     ctest --test-dir "$root/build/ci-asan" --output-on-failure -j"$jobs" -E '^e2e\.'
 
+echo "== fuzzing: each libFuzzer target for a bounded time (tools/fuzz.sh)"
+"$root/tools/fuzz.sh" 45
+
+# Last, so that its summary closes the output.
 echo "== build and the whole test suite"
 configure_and_build "$root/build/ci"
 ctest --test-dir "$root/build/ci" --output-on-failure -j"$jobs"

@@ -12,7 +12,7 @@ packages=(
     # the real window in a virtual display, driven by the end-to-end tests and the demo
     xvfb xdotool x11-utils libx11-dev libxtst-dev fonts-dejavu-core
     # sanitizer, fuzzer and lint stages
-    clang llvm clang-format clang-tidy
+    clang llvm libclang-rt-14-dev clang-format clang-tidy
 )
 
 missing=()
