@@ -102,14 +102,17 @@ public:
 
 private:
     void Refill(std::size_t count, const char* where) {
-        if (m_buffer.empty())
-            m_buffer.resize(ChunkBytes);
+        // A small file needs a buffer of its own size only, not a whole chunk.
+        const std::size_t capacity =
+            std::max(count, static_cast<std::size_t>(std::min<std::int64_t>(m_size, ChunkBytes)));
+        if (m_buffer.size() < capacity)
+            m_buffer.resize(capacity);
         std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
         m_end -= m_begin;
         m_begin = 0;
         while (m_end < count) {
             const int got =
-                m_stream.Read(m_buffer.data() + m_end, static_cast<int>(ChunkBytes - m_end));
+                m_stream.Read(m_buffer.data() + m_end, static_cast<int>(m_buffer.size() - m_end));
             if (got <= 0)
                 Fail(std::string("file ends in ") + where);
             m_end += static_cast<std::size_t>(got);
