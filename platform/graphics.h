@@ -65,8 +65,8 @@ public:
     // Paints the rectangle, clipped to the bitmap, with the brush's colour.
     void FillRect(const TRect& rect);
     // Copies the source rectangle of source onto the destination rectangle of this canvas,
-    // stretching each axis on its own: area averaging when reducing, smooth when enlarging, an
-    // exact copy at 1:1. An empty rectangle copies nothing.
+    // stretching each axis on its own: filtered (Lanczos-3) when reducing, smooth when enlarging,
+    // an exact copy at 1:1. An empty rectangle copies nothing.
     void CopyRect(const TRect& destination, TCanvas* source, const TRect& sourceRect);
     // The colour of one pixel; clBlack outside the bitmap.
     TColor Pixel(int x, int y) const;
