@@ -35,7 +35,12 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 echo "== fuzzing: each libFuzzer target for a bounded time (tools/fuzz.sh)"
 "$root/tools/fuzz.sh" 45
 
-# Last, so that its summary closes the output.
-echo "== build and the whole test suite"
+echo "== build"
 configure_and_build "$root/build/ci"
+
+echo "== bench, quick: proves that it runs; its timings are not judged here"
+"$root/build/ci/bench/ombrel_bench" --quick --json "$root/build/ci/bench-report.json"
+
+# Last, so that its summary closes the output.
+echo "== the whole test suite"
 ctest --test-dir "$root/build/ci" --output-on-failure -j"$jobs"

@@ -1,0 +1,459 @@
+// ombrel_bench: times the real loaders and whole gallery fills of OmbrelMT's form on an offscreen
+// display, beside floors measured in the same run, and checks the figures against the targets.
+
+#include "app/fMain.h"
+#include "bench/corpus.h"
+#include "bench/measure.h"
+#include "bench/picture_files.h"
+#include "bench/reference.h"
+#include "bench/report.h"
+
+#include <QEventLoop>
+#include <QTimer>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <limits>
+#include <malloc.h>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace bench;
+
+namespace {
+
+constexpr int ThumbWidth = 100;
+constexpr int ThumbHeight = 110;
+constexpr std::int64_t MiB = 1024 * 1024;
+
+struct TOptions {
+    bool quick = false;
+    bool synthetic = false;
+    int runs = 5;
+    fs::path corpus = OMBREL_BENCH_CORPUS;
+    fs::path json = "bench-report.json";
+    // Which parts run: photos, small, button2, many, big; all when empty.
+    std::string only;
+    bool Runs(const std::string& part) const {
+        return only.empty() || ("," + only + ",").find("," + part + ",") != std::string::npos;
+    }
+};
+
+void Usage() {
+    std::cout
+        << "Usage: ombrel_bench [--quick] [--runs N] [--corpus FOLDER] [--json FILE]\n"
+           "  --quick   a tiny corpus, one run: proves that the bench works (about 30 s)\n"
+           "  --runs    timed runs of each part (default 5)\n"
+           "  --corpus  where the generated pictures are kept (default "
+        << OMBREL_BENCH_CORPUS
+        << ")\n"
+           "  --json    where the report goes (default bench-report.json)\n"
+           "  --only    a comma-separated choice of parts: photos, small, button2, many, big\n";
+}
+
+TOptions ParseOptions(int argc, char** argv) {
+    TOptions options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (argument == "--quick") {
+            options.quick = true;
+        } else if (argument == "--synthetic") {
+            options.synthetic = true;
+        } else if (argument == "--runs" && hasValue) {
+            options.runs = std::max(1, std::atoi(argv[++i]));
+        } else if (argument == "--corpus" && hasValue) {
+            options.corpus = argv[++i];
+        } else if (argument == "--json" && hasValue) {
+            options.json = argv[++i];
+        } else if (argument == "--only" && hasValue) {
+            options.only = argv[++i];
+        } else {
+            Usage();
+            std::exit(argument == "--help" ? 0 : 2);
+        }
+    }
+    if (options.quick)
+        options.runs = 1;
+    options.corpus /=
+        std::string(options.quick ? "quick" : "full") + (options.synthetic ? "-synthetic" : "");
+    return options;
+}
+
+// The messages the application would have shown in a message box.
+std::vector<std::string>& Shown() {
+    static std::vector<std::string> messages;
+    return messages;
+}
+
+void ExpectNothingShown(const std::string& what) {
+    if (Shown().empty())
+        return;
+    const std::string first = Shown().front();
+    Shown().clear();
+    throw std::runtime_error(what + " showed an error: " + first);
+}
+
+bool IsBitmap(const fs::path& path) {
+    return path.extension() == ".BMP";
+}
+
+std::unique_ptr<TBitmap> LoadThumbnail(const fs::path& path) {
+    return std::unique_ptr<TBitmap>(IsBitmap(path) ? Form1->LoadBitmapThumbnail(path.string())
+                                                   : Form1->LoadJpegThumbnail(path.string()));
+}
+
+TPicture PictureOf(TBitmap& bitmap) {
+    TPicture picture(bitmap.Width(), bitmap.Height());
+    for (int y = 0; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x) {
+            const TColor colour = bitmap.Canvas()->Pixel(x, y);
+            std::uint8_t* pixel = picture.Row(y) + x * 3;
+            pixel[0] = std::uint8_t(colour & 0xFF);
+            pixel[1] = std::uint8_t((colour >> 8) & 0xFF);
+            pixel[2] = std::uint8_t((colour >> 16) & 0xFF);
+        }
+    return picture;
+}
+
+// The floors: the least that any program must do to show the file.
+void JpegFloor(const fs::path& path) {
+    static_cast<void>(DecodeJpeg(path, 8));
+}
+
+void BmpFloor(const fs::path& path) {
+    static_cast<void>(ReadWholeFile(path));
+}
+
+using TFloor = void (*)(const fs::path&);
+
+struct TLoaderRun {
+    TPart part;
+    std::vector<TPicture> thumbnails; // of the first run, for the quality check
+};
+
+// Each run times every file's floor and then its loader, so that both see the same state of the
+// machine; the files are read once beforehand so that every run finds them in the page cache.
+TLoaderRun MeasureLoaders(const std::string& name, const std::vector<fs::path>& files,
+                          const std::string& floorName, TFloor floor, int runs) {
+    std::cout << "Timing " << name << " (" << files.size() << " files, " << runs << " runs)"
+              << std::endl;
+    for (const fs::path& file : files)
+        static_cast<void>(ReadWholeFile(file));
+    TLoaderRun result;
+    std::vector<double> loaderRuns;
+    std::vector<double> floorRuns;
+    for (int run = 0; run < runs; ++run) {
+        double loaderTotal = 0;
+        double floorTotal = 0;
+        for (const fs::path& file : files) {
+            floorTotal += SecondsOf([&] { floor(file); });
+            std::unique_ptr<TBitmap> thumbnail;
+            loaderTotal += SecondsOf([&] { thumbnail = LoadThumbnail(file); });
+            if (run == 0)
+                result.thumbnails.push_back(PictureOf(*thumbnail));
+        }
+        loaderRuns.push_back(loaderTotal / double(files.size()));
+        floorRuns.push_back(floorTotal / double(files.size()));
+    }
+    result.part = {name,      int(files.size()),  runs, StatsOf(loaderRuns),
+                   floorName, StatsOf(floorRuns), -1};
+    if (TPeakGrowth::Available()) {
+        result.part.peakGrowth = 0;
+        for (std::size_t i = 0; i < std::min<std::size_t>(files.size(), 3); ++i) {
+            const TPeakGrowth growth;
+            static_cast<void>(LoadThumbnail(files[i]));
+            result.part.peakGrowth = std::max(result.part.peakGrowth, growth.Bytes());
+        }
+    }
+    return result;
+}
+
+// The reference thumbnail of each photograph: the JPEG decoded at full size, then Lanczos-3.
+std::vector<TPicture> References(const std::vector<fs::path>& jpegFiles) {
+    std::cout << "Computing the Lanczos-3 references of " << jpegFiles.size() << " pictures"
+              << std::endl;
+    std::vector<TPicture> references;
+    for (const fs::path& file : jpegFiles)
+        references.push_back(LanczosResize(DecodeJpeg(file), ThumbWidth, ThumbHeight));
+    return references;
+}
+
+double WorstPsnr(const std::vector<TPicture>& thumbnails, const std::vector<TPicture>& references) {
+    double worst = std::numeric_limits<double>::infinity();
+    for (std::size_t i = 0; i < thumbnails.size() && i < references.size(); ++i)
+        worst = std::min(worst, Psnr(thumbnails[i], references[i]));
+    return worst;
+}
+
+int GalleryCount() {
+    return Form1->ListView1->Items()->Count();
+}
+
+void ExpectGallery(std::size_t expected, const std::string& what) {
+    ExpectNothingShown(what);
+    if (std::size_t(GalleryCount()) != expected)
+        throw std::runtime_error(what + " showed " + std::to_string(GalleryCount()) +
+                                 " thumbnails, not " + std::to_string(expected));
+}
+
+// Button1 as a person sees it: the click, then the gallery laid out and painted.
+double Button1Fill(const fs::path& folder, std::size_t expected) {
+    fs::current_path(folder);
+    const double seconds = SecondsOf([] {
+        Form1->Button1Click(nullptr);
+        Application->ProcessMessages();
+    });
+    ExpectGallery(expected, "Button1 in " + folder.string());
+    return seconds;
+}
+
+struct TButton2Fill {
+    double seconds = 0;
+    std::vector<double> lateness; // seconds past the timer's 1-ms interval, tick by tick
+};
+
+// Button2 with a 1-ms timer on the user-interface thread, whose ticks show how long the thread
+// was kept from its messages; the fill has ended when no worker is left.
+TButton2Fill Button2Fill(const fs::path& folder, std::size_t expected) {
+    fs::current_path(folder);
+    TButton2Fill fill;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setTimerType(Qt::PreciseTimer);
+    timer.setInterval(1);
+    TClock::time_point last = TClock::now();
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        const TClock::time_point now = TClock::now();
+        fill.lateness.push_back(
+            std::max(0.0, std::chrono::duration<double>(now - last).count() - 1e-3));
+        last = now;
+        if (TThread::LiveCount() == 0)
+            loop.quit();
+    });
+    const TClock::time_point start = TClock::now();
+    Form1->Button2Click(nullptr);
+    last = TClock::now();
+    timer.start();
+    loop.exec();
+    timer.stop();
+    Application->ProcessMessages();
+    fill.seconds = SecondsSince(start);
+    ExpectGallery(expected, "Button2 in " + folder.string());
+    return fill;
+}
+
+void ClearGallery() {
+    Form1->ClearGallery();
+    Application->ProcessMessages();
+}
+
+TTarget AtMost(const std::string& what, double measured, const std::string& unit, double limit) {
+    return {what, measured, unit, "<= " + std::to_string(limit).substr(0, 4), measured <= limit};
+}
+
+TTarget Below(const std::string& what, double measured, const std::string& unit, double limit) {
+    return {what, measured, unit, "< " + std::to_string(int(limit)), measured < limit};
+}
+
+TTarget AtLeast(const std::string& what, double measured, const std::string& unit, double limit) {
+    return {what, measured, unit, ">= " + std::to_string(int(limit)), measured >= limit};
+}
+
+void BenchPhotos(const TCorpus& corpus, int runs, TReport& report) {
+    const std::vector<fs::path> jpegs = PicturesIn(corpus.photosJpeg);
+    const std::vector<fs::path> bmps = PicturesIn(corpus.photosBmp);
+    const std::vector<TPicture> references = References(jpegs);
+
+    const TLoaderRun jpeg = MeasureLoaders("12 MP JPEG, LoadJpegThumbnail", jpegs,
+                                           "libjpeg 1/8 decode", JpegFloor, runs);
+    const TLoaderRun bmp = MeasureLoaders("12 MP BMP, LoadBitmapThumbnail", bmps,
+                                          "read(2) of the file", BmpFloor, runs);
+    report.parts.push_back(jpeg.part);
+    report.parts.push_back(bmp.part);
+    report.targets.push_back(
+        AtMost("12 MP JPEG: loader / 1/8 decode floor", jpeg.part.Ratio(), "x", 1.1));
+    report.targets.push_back(AtMost("12 MP BMP: loader / file read", bmp.part.Ratio(), "x", 2.5));
+    report.targets.push_back(AtLeast("Quality: worst PSNR of the 12 MP JPEG thumbnails",
+                                     WorstPsnr(jpeg.thumbnails, references), "dB", 45));
+    report.targets.push_back(AtLeast("Quality: worst PSNR of the 12 MP BMP thumbnails",
+                                     WorstPsnr(bmp.thumbnails, references), "dB", 45));
+}
+
+void BenchSmallFill(const TCorpus& corpus, int runs, TReport& report) {
+    const std::vector<fs::path> files = PicturesIn(corpus.small);
+    std::cout << "Timing Button1 fills of " << files.size() << " small pictures" << std::endl;
+    Button1Fill(corpus.small, files.size()); // warms the page cache and the gallery's code
+    std::vector<double> fills;
+    std::vector<double> loaders;
+    for (int run = 0; run < runs; ++run) {
+        ClearGallery();
+        fills.push_back(Button1Fill(corpus.small, files.size()) / double(files.size()));
+        double sum = 0;
+        for (const fs::path& file : files)
+            sum += SecondsOf([&] { static_cast<void>(LoadThumbnail(file)); });
+        loaders.push_back(sum / double(files.size()));
+    }
+    TPart part{"Small pictures, whole Button1 fill",
+               int(files.size()),
+               runs,
+               StatsOf(fills),
+               "sum of its loaders",
+               StatsOf(loaders),
+               -1};
+    if (TPeakGrowth::Available()) {
+        ClearGallery();
+        const TPeakGrowth growth;
+        Button1Fill(corpus.small, files.size());
+        part.peakGrowth = growth.Bytes();
+    }
+    report.parts.push_back(part);
+    report.targets.push_back(
+        AtMost("Small pictures: Button1 fill / its loaders", part.Ratio(), "x", 1.3));
+}
+
+void BenchResponsiveness(const TCorpus& corpus, TReport& report) {
+    const std::size_t count = PicturesIn(corpus.photosJpeg).size();
+    std::cout << "Button2 fill of the 12 MP JPEG pictures with a 1-ms timer" << std::endl;
+    ClearGallery();
+    const TButton2Fill fill = Button2Fill(corpus.photosJpeg, count);
+    const double perItem = fill.seconds / double(count);
+    report.parts.push_back(
+        {"12 MP JPEG, whole Button2 fill", int(count), 1, {perItem, perItem, perItem}, "", {}, -1});
+    report.targets.push_back(Below("OmbrelMT: timer lateness during Button2, 99th percentile",
+                                   Percentile(fill.lateness, 0.99) * 1e3, "ms", 16));
+    const double worst =
+        fill.lateness.empty() ? 0 : *std::max_element(fill.lateness.begin(), fill.lateness.end());
+    report.targets.push_back(
+        Below("OmbrelMT: timer lateness during Button2, max", worst * 1e3, "ms", 50));
+}
+
+// The per-item time of a fill of many pictures against one of few, for each button; the gallery's
+// memory per item from the Button1 fill, as what stays resident once it has ended.
+void BenchManyPictures(const TCorpus& corpus, int runs, TReport& report) {
+    const std::size_t many = PicturesIn(corpus.many).size();
+    const std::size_t few = PicturesIn(corpus.few).size();
+    std::cout << "Fills of " << many << " and of " << few << " small pictures" << std::endl;
+    for (int button = 1; button <= 2; ++button) {
+        auto fill = [&](const fs::path& folder, std::size_t count) {
+            ClearGallery();
+            return (button == 1 ? Button1Fill(folder, count) : Button2Fill(folder, count).seconds) /
+                   double(count);
+        };
+        std::vector<double> fewRuns;
+        fill(corpus.few, few);
+        for (int run = 0; run < runs; ++run)
+            fewRuns.push_back(fill(corpus.few, few));
+        ClearGallery();
+        malloc_trim(0);
+        const std::int64_t before = ResidentBytes();
+        const double manyPerItem = button == 1
+                                       ? Button1Fill(corpus.many, many) / double(many)
+                                       : Button2Fill(corpus.many, many).seconds / double(many);
+        const std::int64_t perItemBytes = (ResidentBytes() - before) / std::int64_t(many);
+        const std::string name = "Many pictures, Button" + std::to_string(button) + " fill";
+        report.parts.push_back({name + " of " + std::to_string(many),
+                                int(many),
+                                1,
+                                {manyPerItem, manyPerItem, manyPerItem},
+                                "fill of " + std::to_string(few),
+                                StatsOf(fewRuns),
+                                -1});
+        report.targets.push_back(
+            AtMost(name + ": per item, " + std::to_string(many) + " / " + std::to_string(few),
+                   report.parts.back().Ratio(), "x", 1.5));
+        if (button == 1)
+            report.targets.push_back(AtMost("Many pictures: memory per gallery item",
+                                            double(perItemBytes) / 1024, "KB", 40));
+        ClearGallery();
+    }
+}
+
+void BenchBigPictures(const TCorpus& corpus, TReport& report) {
+    if (!TPeakGrowth::Available()) {
+        std::cout << "The memory high-water mark cannot be reset here: big pictures skipped\n";
+        return;
+    }
+    const fs::path bmp = PicturesIn(corpus.photosBmp).front();
+    const TPeakGrowth bmpGrowth;
+    static_cast<void>(LoadThumbnail(bmp));
+    const double bmpRatio = double(bmpGrowth.Bytes()) / (4000.0 * 3000.0 * 3.0);
+    report.targets.push_back(
+        AtMost("Big pictures: 12 MP BMP peak growth / its pixel data", bmpRatio, "x", 1.3));
+    if (corpus.hugeJpeg.empty())
+        return;
+    std::cout << "The 100-megapixel JPEG" << std::endl;
+    const TPeakGrowth hugeGrowth;
+    double seconds = SecondsOf([&] { static_cast<void>(LoadThumbnail(corpus.hugeJpeg)); });
+    const std::int64_t grown = hugeGrowth.Bytes();
+    const double floor = SecondsOf([&] { JpegFloor(corpus.hugeJpeg); });
+    report.parts.push_back({"100 MP JPEG, LoadJpegThumbnail",
+                            1,
+                            1,
+                            {seconds, seconds, seconds},
+                            "libjpeg 1/8 decode",
+                            {floor, floor, floor},
+                            grown});
+    report.targets.push_back(
+        Below("Big pictures: 100 MP JPEG peak growth", double(grown) / MiB, "MB", 64));
+}
+
+int RunBench(const TOptions& options) {
+    TCorpusSize size;
+    if (options.quick)
+        size = {2, 12, 40, 10, false, false};
+    size.synthetic = options.synthetic;
+    TReport report;
+    report.machine = ThisMachine();
+    report.quick = options.quick;
+    const TCorpus corpus = PrepareCorpus(fs::absolute(options.corpus), size);
+    report.corpus = corpus.root.string();
+    report.content = corpus.content;
+    const fs::path start = fs::current_path();
+
+    Form1->Show();
+    Application->ProcessMessages();
+    if (options.Runs("photos"))
+        BenchPhotos(corpus, options.runs, report);
+    if (options.Runs("small"))
+        BenchSmallFill(corpus, options.runs, report);
+    if (options.Runs("button2"))
+        BenchResponsiveness(corpus, report);
+    if (options.Runs("many"))
+        BenchManyPictures(corpus, options.runs, report);
+    if (options.Runs("big"))
+        BenchBigPictures(corpus, report);
+
+    fs::current_path(start);
+    Print(report);
+    WriteJson(report, options.json);
+    std::cout << "Report written to " << fs::absolute(options.json).string() << std::endl;
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const TOptions options = ParseOptions(argc, argv);
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    TApplication application;
+    Application = &application;
+    Application->Initialize();
+    Application->SetExceptionPresenter(
+        [](const AnsiString& message) { Shown().push_back(message.str()); });
+    int result = 1;
+    try {
+        Application->CreateForm(Form1);
+        result = RunBench(options);
+    } catch (const std::exception& error) {
+        std::cerr << "ombrel_bench: " << error.what() << std::endl;
+    }
+    TThread::WaitForAll();
+    Application = nullptr;
+    return result;
+}
