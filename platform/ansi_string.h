@@ -29,6 +29,7 @@ public:
     AnsiString& operator+=(const AnsiString& other);
     friend AnsiString operator+(AnsiString left, const AnsiString& right) { return left += right; }
     friend bool operator==(const AnsiString&, const AnsiString&) = default;
+    // NOLINTNEXTLINE(modernize-use-nullptr): the defaulted comparison has no pointer in it
     friend std::strong_ordering operator<=>(const AnsiString&, const AnsiString&) = default;
 
 private:

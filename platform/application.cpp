@@ -21,7 +21,7 @@
 TApplication* Application = nullptr;
 
 namespace {
-const QString MainIconResource = QStringLiteral(":/icons/MAINICON");
+constexpr const char* MainIconResource = ":/icons/MAINICON";
 }
 
 struct TApplicationState {
@@ -95,7 +95,8 @@ void TApplication::Initialize() {
             },
             Qt::QueuedConnection);
     });
-    state.queue->SetExceptionHandler([this](std::exception_ptr error) { HandleException(error); });
+    state.queue->SetExceptionHandler(
+        [this](std::exception_ptr error) { HandleException(std::move(error)); });
 }
 
 void TApplication::LoadForm(TForm& form, const AnsiString& className,

@@ -24,10 +24,10 @@ constexpr int FileHeaderSize = 14;
 constexpr int CoreHeaderSize = 12;
 constexpr int LargestInfoHeaderSize = 124;
 // Large enough that a 12-megapixel picture takes a few hundred reads, small beside its pixels.
-constexpr std::size_t ChunkBytes = 256 * 1024;
+constexpr std::size_t ChunkBytes = std::size_t{256} * 1024;
 // Rows are converted in pieces of at most this many bytes, so that a very wide row never needs a
 // buffer of its own.
-constexpr std::size_t SegmentBytes = 64 * 1024;
+constexpr std::size_t SegmentBytes = std::size_t{64} * 1024;
 
 constexpr const char* InPixels = "the pixel data";
 
@@ -497,12 +497,12 @@ private:
 
     void Literal(int count) {
         const int pixelBits = m_format.compression == TCompression::Rle4 ? 4 : m_format.bitCount;
-        const int bytes = (count * pixelBits + 7) / 8;
-        const std::uint8_t* data =
-            m_input.Take(static_cast<std::size_t>(bytes + bytes % 2), InPixels);
+        const auto bytes = static_cast<std::size_t>((count * pixelBits + 7) / 8);
+        const std::uint8_t* data = m_input.Take(bytes + bytes % 2, InPixels);
         for (int i = 0; i < count; ++i) {
             if (m_format.compression == TCompression::Rle24)
-                Put({data[3 * i + 2], data[3 * i + 1], data[3 * i]});
+                Put({data[3 * std::size_t(i) + 2], data[3 * std::size_t(i) + 1],
+                     data[3 * std::size_t(i)]});
             else if (m_format.compression == TCompression::Rle4)
                 Put(m_format.palette[i % 2 == 0 ? data[i / 2] >> 4 : data[i / 2] & 0x0F]);
             else

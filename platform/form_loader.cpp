@@ -178,7 +178,7 @@ void ApplyProperty(TLayoutLoad& load, TImageList& images, const QString& name,
 QColor LayoutColour(const TLayoutLoad& load, const QJsonValue& value, const QString& where,
                     const QPalette& palette) {
     if (value.isDouble()) {
-        const auto colour = static_cast<unsigned>(load.Int(value, where));
+        const int colour = load.Int(value, where);
         return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
     }
     const QString name = load.String(value, where);
@@ -219,7 +219,7 @@ bool ApplyFontProperty(TLayoutLoad& load, QWidget& window, const QString& name,
         font.setItalic(false);
         font.setUnderline(false);
         font.setStrikeOut(false);
-        for (const QJsonValue& style : load.Array(value, where)) {
+        for (const QJsonValue style : load.Array(value, where)) {
             const QString flag = load.String(style, where);
             if (flag == "fsBold")
                 font.setBold(true);

@@ -193,6 +193,6 @@ void TCanvas::CopyRect(const TRect& destination, TCanvas* source, const TRect& s
 TColor TCanvas::Pixel(int x, int y) const {
     if (x < 0 || y < 0 || x >= m_bitmap.Width() || y >= m_bitmap.Height())
         return clBlack;
-    const std::uint8_t* pixel = m_bitmap.Image().ConstRows().Row(y) + x * 3;
+    const std::uint8_t* pixel = m_bitmap.Image().ConstRows().Row(y) + std::ptrdiff_t{x} * 3;
     return TColor{pixel[0]} | TColor{pixel[1]} << 8 | TColor{pixel[2]} << 16;
 }

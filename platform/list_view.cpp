@@ -226,7 +226,8 @@ void TListView::UpdateCellSize() {
     QListView* view = View(*this);
     if (view == nullptr)
         return;
-    const QSize image = m_model->largeImages != nullptr ? m_model->largeImages->size : NoImageSize;
+    const TImageStore* images = m_model->largeImages;
+    const QSize image = images != nullptr ? images->size : NoImageSize;
     const int captionHeight = view->fontMetrics().height();
     const QSize cell(image.width() + 2 * CellPadding,
                      image.height() + captionHeight + 3 * CellPadding);

@@ -283,8 +283,10 @@ void AddWeighted(const float* __restrict row, float weight, float* __restrict su
         sum[i] += weight * row[i];
 }
 
-// Rounds half up, as lround does for the values in range, without its call.
+// Rounds half up, as lround does for the values in range, without its call: once clamped the value
+// is not negative, where adding a half and truncating is exact.
 std::uint8_t RoundToByte(float value) {
+    // NOLINTNEXTLINE(bugprone-incorrect-roundings)
     return static_cast<std::uint8_t>(std::clamp(value, 0.0F, 255.0F) + 0.5F);
 }
 
