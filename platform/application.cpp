@@ -10,7 +10,6 @@
 #include <QFile>
 #include <QIcon>
 #include <QMessageBox>
-#include <QMetaObject>
 #include <QPointer>
 
 #include <array>
@@ -20,9 +19,59 @@
 
 TApplication* Application = nullptr;
 
+#if defined(__SANITIZE_THREAD__)
+extern "C" void __tsan_acquire(void* address);
+extern "C" void __tsan_release(void* address);
+#endif
+
 namespace {
+
 constexpr const char* MainIconResource = ":/icons/MAINICON";
-}
+
+// Receives, on the user-interface thread, the wake-ups that workers post when they hand it a call.
+// The event carries no data: the calls wait in the main-thread queue, under its own lock.
+class TWakeUpReceiver : public QObject {
+public:
+    explicit TWakeUpReceiver(std::function<void()> processPending)
+        : m_processPending(std::move(processPending)) {}
+
+    // Any thread.
+    static void Post(QObject* receiver) {
+        auto event = std::make_unique<QEvent>(WakeUpEvent);
+        // Qt's event queue orders the post before the delivery under a lock that
+        // ThreadSanitizer cannot see; say so, or the event's own memory reads as a race.
+        ReleaseHandOff();
+        QCoreApplication::postEvent(receiver, event.release());
+    }
+
+    bool event(QEvent* event) override {
+        // Before the event is read: it was made on the worker.
+        AcquireHandOff();
+        if (event->type() != WakeUpEvent)
+            return QObject::event(event);
+        CallFromQt(m_processPending);
+        return true;
+    }
+
+private:
+    static constexpr auto WakeUpEvent = static_cast<QEvent::Type>(QEvent::User + 1);
+
+#if defined(__SANITIZE_THREAD__)
+    static void ReleaseHandOff() {
+        __tsan_release(&HandOffToken);
+    }
+    static void AcquireHandOff() {
+        __tsan_acquire(&HandOffToken);
+    }
+    static inline int HandOffToken = 0;
+#else
+    static void ReleaseHandOff() {}
+    static void AcquireHandOff() {}
+#endif
+    std::function<void()> m_processPending;
+};
+
+} // namespace
 
 struct TApplicationState {
     // QApplication keeps argc and argv for its whole life. It gets the program's path only: the
@@ -81,20 +130,14 @@ void TApplication::Initialize() {
     }
     if (state.queue != nullptr)
         return;
-    state.wakeUpReceiver = std::make_unique<QObject>();
+    state.wakeUpReceiver = std::make_unique<TWakeUpReceiver>([this] {
+        if (m_state->queue != nullptr)
+            m_state->queue->ProcessPending();
+    });
     // Workers call the wake-up; the receiver outlives them all (see CloseMainThreadQueue).
     QObject* receiver = state.wakeUpReceiver.get();
-    state.queue = std::make_unique<TMainThreadQueue>([receiver, this] {
-        QMetaObject::invokeMethod(
-            receiver,
-            [this] {
-                CallFromQt([this] {
-                    if (m_state->queue != nullptr)
-                        m_state->queue->ProcessPending();
-                });
-            },
-            Qt::QueuedConnection);
-    });
+    state.queue =
+        std::make_unique<TMainThreadQueue>([receiver] { TWakeUpReceiver::Post(receiver); });
     state.queue->SetExceptionHandler(
         [this](std::exception_ptr error) { HandleException(std::move(error)); });
 }

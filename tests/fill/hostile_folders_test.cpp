@@ -163,7 +163,7 @@ TEST_P(HostileFolderFill, NamesDifferingOnlyInCaseShowOnePictureTwice) {
 
 TEST_P(HostileFolderFill, ManyEntriesAllArrive) {
     // Fewer under the sanitizers or without optimisation, which make each load many times slower.
-#if defined(__SANITIZE_ADDRESS__) || !defined(__OPTIMIZE__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || !defined(__OPTIMIZE__)
     constexpr int Count = 1000;
 #else
     constexpr int Count = 10000;
