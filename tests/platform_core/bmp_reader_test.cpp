@@ -161,10 +161,6 @@ void PrintTo(const TFormatCase& row, std::ostream* os) {
 }
 
 // Rows are named after the edge they cover.
-constexpr auto RowName = [](const auto& info) {
-    return std::string(info.param.name);
-};
-
 class BmpFormat : public ::testing::TestWithParam<TFormatCase> {};
 
 // Every format is also read one dribble of 3 bytes at a time, so that a decoder that assumes a
@@ -298,7 +294,7 @@ INSTANTIATE_TEST_SUITE_P(
             1,
             1,
             {{129, 127, 0}}}),
-    RowName);
+    test::RowName());
 
 // RLE pictures start from palette colour 0 wherever the stream skips (P0 here, not black).
 TBmpFile Rle8(int width, int height, std::string stream) {
@@ -330,7 +326,7 @@ INSTANTIATE_TEST_SUITE_P(
                     5,
                     2,
                     {C(P2), C(P1), C(P2), C(P0), C(P2), C(P1), C(P2), C(P1), C(P2), C(P1)}}),
-    RowName);
+    test::RowName());
 
 struct TBrokenCase {
     const char* name;
@@ -407,7 +403,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "pixel data offset 20 lies inside the headers"},
         TBrokenCase{"FileCutInPixels", With(Plain, [](auto& f) { f.pixels.resize(40); }),
                     "file ends in the pixel data"}),
-    RowName);
+    test::RowName());
 
 struct TCutCase {
     const char* name;
@@ -444,7 +440,7 @@ INSTANTIATE_TEST_SUITE_P(
                                Direct(16, 2, 2, std::string(8, '\x11'), {0xF800, 0x07E0, 0x001F})},
                       TCutCase{"V5Header", Direct(32, 1, 2, std::string(8, '\x11'), {}, 124)},
                       TCutCase{"Rle8", Rle8(4, 2, Bytes({4, 1, 0, 0, 0, 4, 1, 2, 1, 2, 0, 1}))}),
-    RowName);
+    test::RowName());
 
 TEST(ReadBmp, StreamEndingBeforeItsClaimedSizeFails) {
     const std::string bytes = Plain.Build();
