@@ -1,13 +1,13 @@
 #pragma once
 
-#include "platform/application.h"
-#include "platform/components.h"
-#include "platform/graphics.h"
-#include "platform/image_list.h"
-#include "platform/list_view.h"
-#include "platform/string_list.h"
+#include "platform/core/string_list.h"
+#include "platform/ui/application.h"
+#include "platform/ui/components.h"
+#include "platform/ui/graphics.h"
+#include "platform/ui/image_list.h"
+#include "platform/ui/list_view.h"
 #if OMBREL_MT
-#include "platform/thread.h"
+#include "platform/core/thread.h"
 #endif
 
 // The main form: the gallery and the buttons that fill it. Made by the application from its stored

@@ -2,9 +2,9 @@
 // checks the reader's promise that every pixel of the rows it asked for is written: each input is
 // decoded twice, into rows first filled with 0x00 and then with 0xFF, and both must agree.
 
-#include "platform/bmp_reader.h"
-#include "platform/exception.h"
-#include "platform/file_stream.h"
+#include "platform/core/bmp_reader.h"
+#include "platform/core/exception.h"
+#include "platform/core/file_stream.h"
 
 #include <algorithm>
 #include <cstddef>

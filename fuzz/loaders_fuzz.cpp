@@ -4,7 +4,7 @@
 // it becomes the current directory, so give the fuzzer absolute paths.
 
 #include "app/fMain.h"
-#include "platform/exception.h"
+#include "platform/core/exception.h"
 
 #include <cstddef>
 #include <cstdint>

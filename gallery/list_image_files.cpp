@@ -1,5 +1,5 @@
 #include "app/fMain.h"
-#include "platform/files.h"
+#include "platform/core/files.h"
 
 #include <memory>
 

@@ -1,6 +1,6 @@
 #include "app/fMain.h"
-#include "platform/file_stream.h"
-#include "platform/files.h"
+#include "platform/core/file_stream.h"
+#include "platform/core/files.h"
 
 #include <memory>
 

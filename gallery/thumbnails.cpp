@@ -1,6 +1,6 @@
 #include "app/fMain.h"
-#include "platform/file_stream.h"
-#include "platform/jpeg_image.h"
+#include "platform/core/file_stream.h"
+#include "platform/ui/jpeg_image.h"
 
 #include <memory>
 

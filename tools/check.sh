@@ -14,6 +14,9 @@ echo "== formatting"
 cd "$root"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
+echo "== boundaries: the core is the standard library only; only the platform includes Qt"
+"$root/tools/check_boundaries.sh"
+
 configure_and_build() { # folder, CMake options..., [--target targets...]
     local build=$1
     shift

@@ -205,7 +205,7 @@ TEST_P(EachProgram, Button1ShowsAThumbnailOfEachPictureInData) {
     EXPECT_EQ(CloseWindow(5s), std::optional<int>(0));
 }
 
-TEST_P(EachProgram, AnUnreadablePictureIsReportedAndTheRestStillShown) {
+TEST_P(EachProgram, AnUnreadablePictureIsReportedAndTheItemsBeforeItStay) {
     test::WriteBmp("DATA/A.BMP", 50, 50, ToTest(Red));
     test::WriteFile("DATA/B.BMP", "BM this file ends long before its pixels");
     ASSERT_TRUE(Start(GetParam()));

@@ -1,7 +1,7 @@
-#include "platform/bmp_reader.h"
+#include "platform/core/bmp_reader.h"
 
-#include "platform/exception.h"
-#include "platform/file_stream.h"
+#include "platform/core/exception.h"
+#include "platform/core/file_stream.h"
 #include "tests/support/test_support.h"
 
 #include <algorithm>

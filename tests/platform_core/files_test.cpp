@@ -1,7 +1,7 @@
-#include "platform/exception.h"
-#include "platform/file_stream.h"
-#include "platform/files.h"
-#include "platform/path_resolution.h"
+#include "platform/core/exception.h"
+#include "platform/core/file_stream.h"
+#include "platform/core/files.h"
+#include "platform/core/path_resolution.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>

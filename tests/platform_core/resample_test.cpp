@@ -1,4 +1,4 @@
-#include "platform/resample.h"
+#include "platform/core/resample.h"
 
 #include <algorithm>
 #include <cmath>

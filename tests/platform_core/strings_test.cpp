@@ -1,6 +1,6 @@
-#include "platform/ansi_string.h"
-#include "platform/exception.h"
-#include "platform/string_list.h"
+#include "platform/core/ansi_string.h"
+#include "platform/core/exception.h"
+#include "platform/core/string_list.h"
 
 #include <gtest/gtest.h>
 

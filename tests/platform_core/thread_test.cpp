@@ -1,6 +1,6 @@
-#include "platform/exception.h"
-#include "platform/main_thread_queue.h"
-#include "platform/thread.h"
+#include "platform/core/exception.h"
+#include "platform/core/main_thread_queue.h"
+#include "platform/core/thread.h"
 
 #include <gtest/gtest.h>
 

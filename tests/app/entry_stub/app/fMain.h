@@ -3,7 +3,7 @@
 // A stand-in for the program's form, for the test of the entry: making it throws what
 // ThrowOnCreate selects (1: an Exception, 2: an int).
 
-#include "platform/application.h"
+#include "platform/ui/application.h"
 
 extern int ThrowOnCreate;
 

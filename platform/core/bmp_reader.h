@@ -1,0 +1,14 @@
+#pragma once
+
+#include "platform/core/ansi_string.h"
+#include "platform/core/raster.h"
+
+#include <functional>
+
+class TStream;
+
+// Decodes a Windows bitmap (BMP) file from stream. Once the header has been checked, allocate is
+// called once with the picture's size and returns the rows to fill; every pixel of them is written.
+// Raises EInvalidGraphic naming fileName and the cause for anything that is not a readable BMP.
+void ReadBmp(TStream& stream, const AnsiString& fileName,
+             const std::function<TRgbRows(int width, int height)>& allocate);

@@ -1,0 +1,166 @@
+#include "platform/core/thread.h"
+
+#include "platform/core/exception.h"
+#include "platform/core/main_thread_queue.h"
+
+#include <cassert>
+#include <system_error>
+
+namespace {
+
+// The worker threads of the process that have not ended, never-resumed ones included.
+struct TLiveThreads {
+    std::mutex mutex;
+    std::condition_variable ended;
+    int count = 0;
+};
+
+TLiveThreads& LiveThreads() {
+    static TLiveThreads live;
+    return live;
+}
+
+void AddLiveThread() {
+    TLiveThreads& live = LiveThreads();
+    std::lock_guard lock(live.mutex);
+    ++live.count;
+}
+
+void RemoveLiveThread() {
+    TLiveThreads& live = LiveThreads();
+    std::lock_guard lock(live.mutex);
+    if (--live.count == 0)
+        live.ended.notify_all();
+}
+
+bool IsApplicationClosing(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const EApplicationClosing&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+// A worker cut short because the application is closing has nothing worth showing; nor has one
+// with no user-interface thread to show it on.
+void ReportToMainThread(const std::exception_ptr& error) {
+    TMainThreadQueue* const queue = TMainThreadQueue::Current();
+    if (queue == nullptr || IsApplicationClosing(error))
+        return;
+    queue->Post([error] { std::rethrow_exception(error); });
+}
+
+} // namespace
+
+TThread::TThread(bool createSuspended) {
+    AddLiveThread();
+    try {
+        m_thread = std::thread(&TThread::ThreadProc, this);
+    } catch (const std::system_error& error) {
+        RemoveLiveThread();
+        throw EThread(AnsiString("Cannot create a worker thread: ") + error.code().message());
+    }
+    // The thread may then call Execute before the derived constructor has finished: the program's
+    // workers are made suspended and resume as the last step of their constructor.
+    if (!createSuspended)
+        Resume();
+}
+
+// A thread that freed itself has detached on the way; one that was never resumed is let go
+// without running. The owner of a resumed thread calls WaitFor first: by the time this runs, the
+// derived parts that Execute uses are gone.
+TThread::~TThread() {
+    if (!m_thread.joinable())
+        return;
+    {
+        std::lock_guard lock(m_start.mutex);
+        if (m_start.state == TStart::Waiting) {
+            m_start.state = TStart::Abandon;
+            m_start.changed.notify_one();
+        }
+    }
+    m_thread.join();
+}
+
+// Notifies under the lock: once it is released, a thread that frees itself may run to its end and
+// take m_start with it.
+void TThread::Resume() {
+    std::lock_guard lock(m_start.mutex);
+    if (m_start.state != TStart::Waiting)
+        return;
+    m_start.state = TStart::Run;
+    m_start.changed.notify_one();
+}
+
+void TThread::WaitFor() {
+    assert(!FreeOnTerminate && "a thread that frees itself cannot be waited for");
+    {
+        std::lock_guard lock(m_start.mutex);
+        if (m_start.state != TStart::Run)
+            throw EThread("Cannot wait for a worker thread that was never resumed: it would wait "
+                          "forever");
+    }
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+int TThread::LiveCount() {
+    TLiveThreads& live = LiveThreads();
+    std::lock_guard lock(live.mutex);
+    return live.count;
+}
+
+// The queue must be closed first: a worker blocked in Synchronize would otherwise wait for the very
+// thread that waits here.
+void TThread::WaitForAll() {
+    TLiveThreads& live = LiveThreads();
+    std::unique_lock lock(live.mutex);
+    live.ended.wait(lock, [&live] { return live.count == 0; });
+}
+
+void TThread::DoTerminate() {
+    if (m_fatalException)
+        ReportToMainThread(m_fatalException);
+}
+
+void TThread::SynchronizeCall(const std::function<void()>& call) {
+    TMainThreadQueue* const queue = TMainThreadQueue::Current();
+    if (queue == nullptr)
+        throw EThread("A worker's call to the user-interface thread was not run: the application "
+                      "has no user-interface thread queue");
+    queue->Send(call);
+}
+
+void TThread::ThreadProc() {
+    if (WaitForStart())
+        Run();
+    // The very last step: once the count drops, WaitForAll's caller may end the process.
+    RemoveLiveThread();
+}
+
+bool TThread::WaitForStart() {
+    std::unique_lock lock(m_start.mutex);
+    m_start.changed.wait(lock, [this] { return m_start.state != TStart::Waiting; });
+    return m_start.state == TStart::Run;
+}
+
+// Runs Execute and everything that follows it, up to freeing the object.
+void TThread::Run() {
+    try {
+        Execute();
+    } catch (...) {
+        m_fatalException = std::current_exception();
+    }
+    try {
+        DoTerminate();
+    } catch (...) {
+        ReportToMainThread(std::current_exception());
+    }
+    if (FreeOnTerminate) {
+        // Detached here, on the thread itself: the destructor then has nothing left to join.
+        m_thread.detach();
+        delete this;
+    }
+}

@@ -1,0 +1,198 @@
+#include "platform/ui/graphics.h"
+
+#include "platform/core/exception.h"
+#include "platform/core/file_stream.h"
+#include "platform/core/resample.h"
+#include "platform/ui/bitmap_image_p.h"
+
+#include <algorithm>
+#include <cstring>
+#include <sstream>
+#include <string>
+
+TRect Rect(int left, int top, int right, int bottom) {
+    return TRect{left, top, right, bottom};
+}
+
+namespace {
+
+std::string SizeText(int width, int height) {
+    return std::to_string(width) + " by " + std::to_string(height);
+}
+
+// An empty string when a width by height picture can be had, else why not.
+std::string CheckPictureSize(int width, int height) {
+    if (width < 0 || height < 0)
+        return "a side is negative";
+    if (std::int64_t{width} * height > MaxPicturePixels)
+        return "more than " + std::to_string(MaxPicturePixels) + " pixels";
+    return {};
+}
+
+// A black picture, or a null one when memory ran out.
+QImage MakeBlackImage(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB888);
+    if (!image.isNull())
+        image.fill(Qt::black);
+    return image;
+}
+
+bool IsEmpty(const TRect& rect) {
+    return rect.Width() <= 0 || rect.Height() <= 0;
+}
+
+TRect Intersect(const TRect& a, const TRect& b) {
+    return Rect(std::max(a.Left, b.Left), std::max(a.Top, b.Top), std::min(a.Right, b.Right),
+                std::min(a.Bottom, b.Bottom));
+}
+
+TRect Offset(const TRect& rect, int dx, int dy) {
+    return Rect(rect.Left + dx, rect.Top + dy, rect.Right + dx, rect.Bottom + dy);
+}
+
+TRect Bounds(const TBitmap& bitmap) {
+    return Rect(0, 0, bitmap.Width(), bitmap.Height());
+}
+
+// The pixels of a rectangle that lies inside the picture, as rows of their own.
+template <class TRows> TRows SubRows(const TRows& rows, const TRect& rect) {
+    return {rows.data + rect.Top * rows.stride + rect.Left * 3, rows.stride, rect.Width(),
+            rect.Height()};
+}
+
+} // namespace
+
+// TBitmap
+
+TBitmap::TBitmap() : m_image(std::make_unique<TBitmapImage>()), m_canvas(*this) {}
+
+TBitmap::~TBitmap() = default;
+
+TPixelFormat TBitmap::PixelFormat() const {
+    return m_image->format;
+}
+void TBitmap::SetPixelFormat(TPixelFormat format) {
+    m_image->format = format;
+}
+int TBitmap::Width() const {
+    return m_image->Width();
+}
+int TBitmap::Height() const {
+    return m_image->Height();
+}
+void TBitmap::SetWidth(int width) {
+    SetSize(width, Height());
+}
+void TBitmap::SetHeight(int height) {
+    SetSize(Width(), height);
+}
+
+void TBitmap::SetSize(int width, int height) {
+    if (width == Width() && height == Height())
+        return;
+    std::string problem = CheckPictureSize(width, height);
+    QImage image;
+    if (problem.empty()) {
+        image = MakeBlackImage(width, height);
+        if (image.isNull() && width != 0 && height != 0)
+            problem = "out of memory";
+    }
+    if (!problem.empty())
+        throw Exception(
+            AnsiString("Cannot make a " + SizeText(width, height) + " bitmap: " + problem));
+    m_image->image = std::move(image);
+    m_image->emptySize = QSize(width, height);
+}
+
+void TBitmap::LoadFromFile(const AnsiString& fileName) {
+    TFileStream stream(fileName, fmOpenRead);
+    QImage loaded;
+    QSize size;
+    ReadBmp(stream, fileName, [&](int width, int height) {
+        std::string problem = CheckPictureSize(width, height);
+        if (problem.empty()) {
+            loaded = MakeBlackImage(width, height);
+            if (loaded.isNull() && width != 0 && height != 0)
+                problem = "out of memory for " + SizeText(width, height) + " pixels";
+        } else {
+            problem = SizeText(width, height) + " pixels: " + problem;
+        }
+        if (!problem.empty())
+            throw EInvalidGraphic(
+                AnsiString("Cannot read picture " + fileName.str() + ": " + problem));
+        size = QSize(width, height);
+        return TRgbRows{loaded.bits(), loaded.bytesPerLine(), width, height};
+    });
+    // Only a picture read to its end replaces the old one.
+    m_image->image = std::move(loaded);
+    m_image->emptySize = size;
+    m_image->format = pf24bit;
+}
+
+// TCanvas
+
+void TCanvas::SetCopyMode(TCopyMode mode) {
+    if (mode != cmSrcCopy) {
+        std::ostringstream text;
+        text << "Copy mode 0x" << std::hex << std::uppercase << mode
+             << " is not offered: only cmSrcCopy is";
+        throw Exception(AnsiString(text.str()));
+    }
+    m_copyMode = mode;
+}
+
+void TCanvas::FillRect(const TRect& rect) {
+    const TRect area = Intersect(rect, Bounds(m_bitmap));
+    if (IsEmpty(area))
+        return;
+    const TColor colour = m_brush.Color();
+    const std::uint8_t rgb[3] = {static_cast<std::uint8_t>(colour & 0xFF),
+                                 static_cast<std::uint8_t>((colour >> 8) & 0xFF),
+                                 static_cast<std::uint8_t>((colour >> 16) & 0xFF)};
+    const TRgbRows rows = SubRows(m_bitmap.Image().Rows(), area);
+    for (int y = 0; y < rows.height; ++y) {
+        std::uint8_t* pixel = rows.Row(y);
+        for (int x = 0; x < rows.width; ++x, pixel += 3)
+            std::memcpy(pixel, rgb, 3);
+    }
+}
+
+void TCanvas::CopyRect(const TRect& destination, TCanvas* source, const TRect& sourceRect) {
+    if (source == nullptr)
+        throw Exception("Cannot copy a rectangle: there is no source canvas");
+    TRect to = destination;
+    TRect from = sourceRect;
+    if (IsEmpty(to) || IsEmpty(from))
+        return;
+    if (to.Width() == from.Width() && to.Height() == from.Height()) {
+        // At 1:1 both rectangles clip together, so every pixel still lands where it would have.
+        const int dx = to.Left - from.Left;
+        const int dy = to.Top - from.Top;
+        from = Intersect(Intersect(from, Bounds(source->m_bitmap)),
+                         Offset(Bounds(m_bitmap), -dx, -dy));
+        to = Offset(from, dx, dy);
+    } else {
+        from = Intersect(from, Bounds(source->m_bitmap));
+        to = Intersect(to, Bounds(m_bitmap));
+    }
+    if (IsEmpty(to) || IsEmpty(from))
+        return;
+
+    // Rows() first: it detaches the destination from any picture that shares its pixels.
+    const TRgbRows target = SubRows(m_bitmap.Image().Rows(), to);
+    if (&source->m_bitmap == &m_bitmap) {
+        // Within one bitmap the two rectangles may overlap: read from a copy.
+        const QImage copy =
+            m_bitmap.Image().image.copy(from.Left, from.Top, from.Width(), from.Height());
+        StretchRgb({copy.constBits(), copy.bytesPerLine(), copy.width(), copy.height()}, target);
+        return;
+    }
+    StretchRgb(SubRows(source->m_bitmap.Image().ConstRows(), from), target);
+}
+
+TColor TCanvas::Pixel(int x, int y) const {
+    if (x < 0 || y < 0 || x >= m_bitmap.Width() || y >= m_bitmap.Height())
+        return clBlack;
+    const std::uint8_t* pixel = m_bitmap.Image().ConstRows().Row(y) + std::ptrdiff_t{x} * 3;
+    return TColor{pixel[0]} | TColor{pixel[1]} << 8 | TColor{pixel[2]} << 16;
+}

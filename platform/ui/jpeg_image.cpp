@@ -1,0 +1,312 @@
+#include "platform/ui/jpeg_image.h"
+
+#include "platform/core/exception.h"
+#include "platform/core/file_stream.h"
+#include "platform/ui/bitmap_image_p.h"
+#include "platform/ui/graphics.h"
+
+#include <QImage>
+
+#include <algorithm>
+#include <array>
+#include <csetjmp>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <type_traits>
+
+#include <jpeglib.h>
+
+// JPEG pictures are decoded with libjpeg-turbo directly rather than through Qt's reader: a
+// thumbnail wants the 1/2, 1/4 or 1/8 scale done in the DCT domain and written straight into the
+// bitmap's rows, the picture's size refused before anything is allocated, and every failure turned
+// into a clean error that names the file.
+
+namespace {
+
+// The compressed data is held whole in memory. Even the largest picture we accept compresses to far
+// less, and this bound, libjpeg's below and the largest bitmap (MaxPicturePixels at 3 bytes) add up
+// to at most 1 GiB, whatever a hostile file claims.
+constexpr std::int64_t MaxFileBytes = 128LL * 1024 * 1024;
+// libjpeg's own working memory, chiefly the whole-image coefficient buffers of progressive files. A
+// header that lies about its size then fails when its buffers are asked for, not after gigabytes.
+constexpr long MaxDecoderMemory = 512L * 1024 * 1024;
+// Damaged entropy data may yield a warning per bad code; past this many the file is refused so a
+// hostile file cannot keep the decoder busy.
+constexpr int MaxCorruptDataWarnings = 100;
+// Scanlines asked of libjpeg per call; it hands back at most one row group anyway.
+constexpr int RowsPerRead = 16;
+
+// libjpeg reports failures by calling error_exit, which must not return. It leaves through
+// longjmp to RunGuarded, so neither that frame nor any frame skipped on the way (the Step
+// functions below and libjpeg's own) may own anything with a destructor.
+struct TJpegErrors {
+    jpeg_error_mgr manager;
+    std::jmp_buf jump;
+    int corruptDataWarnings;
+    // Room for libjpeg's message and our words around it.
+    char message[JMSG_LENGTH_MAX + 64];
+};
+static_assert(std::is_trivially_destructible_v<TJpegErrors>);
+
+TJpegErrors& ErrorsOf(j_common_ptr cinfo) {
+    return *static_cast<TJpegErrors*>(cinfo->client_data);
+}
+
+void ErrorExit(j_common_ptr cinfo) {
+    TJpegErrors& errors = ErrorsOf(cinfo);
+    errors.manager.format_message(cinfo, errors.message);
+    std::longjmp(errors.jump, 1);
+}
+
+void EmitMessage(j_common_ptr cinfo, int level) {
+    if (level != -1)
+        return;
+    TJpegErrors& errors = ErrorsOf(cinfo);
+    ++errors.manager.num_warnings;
+    if (++errors.corruptDataWarnings <= MaxCorruptDataWarnings)
+        return;
+    char last[JMSG_LENGTH_MAX];
+    errors.manager.format_message(cinfo, last);
+    std::snprintf(errors.message, sizeof errors.message, "more than %d warnings, the last: %s",
+                  MaxCorruptDataWarnings, last);
+    std::longjmp(errors.jump, 1);
+}
+
+void OutputMessage(j_common_ptr) {}
+
+using TStep = void (*)(j_decompress_ptr cinfo, void* context);
+
+// Runs step; false when libjpeg failed, with its message in errors.message.
+bool RunGuarded(j_decompress_ptr cinfo, TJpegErrors& errors, TStep step, void* context) {
+    if (setjmp(errors.jump) != 0)
+        return false;
+    step(cinfo, context);
+    return true;
+}
+
+struct TSource {
+    const unsigned char* bytes;
+    unsigned long size;
+};
+
+void StepCreate(j_decompress_ptr cinfo, void*) {
+    jpeg_CreateDecompress(cinfo, JPEG_LIB_VERSION, sizeof(jpeg_decompress_struct));
+    cinfo->mem->max_memory_to_use = MaxDecoderMemory;
+}
+
+void StepReadHeader(j_decompress_ptr cinfo, void* context) {
+    const auto& source = *static_cast<const TSource*>(context);
+    jpeg_mem_src(cinfo, source.bytes, source.size);
+    jpeg_read_header(cinfo, TRUE);
+}
+
+struct TScaledSizes {
+    std::array<int, 4> width;
+    std::array<int, 4> height;
+};
+
+void StepCalcScaledSizes(j_decompress_ptr cinfo, void* context) {
+    auto& sizes = *static_cast<TScaledSizes*>(context);
+    for (int scale = jsFullSize; scale <= jsEighth; ++scale) {
+        cinfo->scale_num = 1;
+        cinfo->scale_denom = 1U << scale;
+        jpeg_calc_output_dimensions(cinfo);
+        sizes.width[scale] = static_cast<int>(cinfo->output_width);
+        sizes.height[scale] = static_cast<int>(cinfo->output_height);
+    }
+}
+
+struct TDecodeTarget {
+    std::uint8_t* pixels;
+    std::ptrdiff_t stride;
+    bool inks;
+    bool invertedInks;
+};
+
+// c * k / 255, rounded, without a division.
+inline std::uint8_t MultiplyInks(unsigned c, unsigned k) {
+    const unsigned t = c * k + 128;
+    return static_cast<std::uint8_t>((t + (t >> 8)) >> 8);
+}
+
+// Adobe's files store each ink inverted (255 is no ink), so a channel is simply the inverted ink
+// times the inverted black; plain files are inverted first.
+void InksToRgb(const JSAMPLE* cmyk, std::uint8_t* rgb, JDIMENSION width, bool inverted) {
+    const unsigned flip = inverted ? 0 : 255;
+    for (JDIMENSION x = 0; x < width; ++x, cmyk += 4, rgb += 3) {
+        const unsigned k = cmyk[3] ^ flip;
+        rgb[0] = MultiplyInks(cmyk[0] ^ flip, k);
+        rgb[1] = MultiplyInks(cmyk[1] ^ flip, k);
+        rgb[2] = MultiplyInks(cmyk[2] ^ flip, k);
+    }
+}
+
+void StepDecode(j_decompress_ptr cinfo, void* context) {
+    const auto& target = *static_cast<const TDecodeTarget*>(context);
+    jpeg_start_decompress(cinfo);
+    JSAMPARRAY inkRows = nullptr;
+    if (target.inks)
+        inkRows = cinfo->mem->alloc_sarray(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
+                                           cinfo->output_width * 4, RowsPerRead);
+    while (cinfo->output_scanline < cinfo->output_height) {
+        const JDIMENSION first = cinfo->output_scanline;
+        const JDIMENSION wanted = std::min<JDIMENSION>(RowsPerRead, cinfo->output_height - first);
+        JSAMPROW rows[RowsPerRead];
+        for (JDIMENSION i = 0; i < wanted; ++i)
+            rows[i] = inkRows ? inkRows[i] : target.pixels + (first + i) * target.stride;
+        const JDIMENSION got = jpeg_read_scanlines(cinfo, rows, wanted);
+        // Only a suspending source returns nothing; jpeg_finish_decompress then reports the
+        // missing scanlines.
+        if (got == 0)
+            break;
+        for (JDIMENSION i = 0; inkRows && i < got; ++i)
+            InksToRgb(inkRows[i], target.pixels + (first + i) * target.stride, cinfo->output_width,
+                      target.invertedInks);
+    }
+    jpeg_finish_decompress(cinfo);
+}
+
+} // namespace
+
+struct TJPEGData {
+    explicit TJPEGData(const AnsiString& name) : fileName(name) {}
+    ~TJPEGData() {
+        if (created)
+            jpeg_destroy_decompress(&cinfo);
+    }
+    TJPEGData(const TJPEGData&) = delete;
+    TJPEGData& operator=(const TJPEGData&) = delete;
+
+    // Runs step on the decompressor, raising EInvalidGraphic with libjpeg's reason on failure.
+    void Run(TStep step, void* context) {
+        errors.corruptDataWarnings = 0;
+        if (RunGuarded(&cinfo, errors, step, context))
+            return;
+        if (created)
+            jpeg_abort_decompress(&cinfo);
+        headerRead = false;
+        Fail(errors.message);
+    }
+    [[noreturn]] void Fail(const std::string& cause) const {
+        throw EInvalidGraphic("Cannot read picture " + fileName + ": " + cause);
+    }
+
+    AnsiString fileName;
+    std::unique_ptr<unsigned char[]> bytes;
+    std::size_t size = 0;
+    TJpegErrors errors{};
+    jpeg_decompress_struct cinfo{};
+    bool created = false;
+    // The decompressor stands just after the header, as a decode wants it; a decode leaves it at
+    // the start again.
+    bool headerRead = false;
+    int width = 0;
+    int height = 0;
+    TScaledSizes scaled{};
+};
+
+namespace {
+
+std::unique_ptr<TJPEGData> ReadWholeFile(const AnsiString& fileName) {
+    TFileStream stream(fileName, fmOpenRead);
+    auto data = std::make_unique<TJPEGData>(fileName);
+    const std::int64_t size = stream.Size();
+    if (size > MaxFileBytes)
+        data->Fail("the file is " + std::to_string(size) + " bytes, more than the " +
+                   std::to_string(MaxFileBytes) + " a picture may take");
+    data->bytes = std::make_unique_for_overwrite<unsigned char[]>(static_cast<std::size_t>(size));
+    while (data->size < static_cast<std::size_t>(size)) {
+        const int got = stream.Read(data->bytes.get() + data->size,
+                                    static_cast<int>(static_cast<std::size_t>(size) - data->size));
+        if (got <= 0)
+            break;
+        data->size += static_cast<std::size_t>(got);
+    }
+    return data;
+}
+
+void ReadHeader(TJPEGData& data) {
+    TSource source{data.bytes.get(), static_cast<unsigned long>(data.size)};
+    data.Run(StepReadHeader, &source);
+    data.headerRead = true;
+}
+
+bool StoresInks(J_COLOR_SPACE space) {
+    return space == JCS_CMYK || space == JCS_YCCK;
+}
+
+} // namespace
+
+TJPEGImage::TJPEGImage() = default;
+TJPEGImage::~TJPEGImage() = default;
+
+void TJPEGImage::LoadFromFile(const AnsiString& fileName) {
+    std::unique_ptr<TJPEGData> data = ReadWholeFile(fileName);
+    jpeg_std_error(&data->errors.manager);
+    data->errors.manager.error_exit = ErrorExit;
+    data->errors.manager.emit_message = EmitMessage;
+    data->errors.manager.output_message = OutputMessage;
+    data->cinfo.err = &data->errors.manager;
+    data->cinfo.client_data = &data->errors;
+    data->Run(StepCreate, nullptr);
+    data->created = true;
+
+    ReadHeader(*data);
+    data->width = static_cast<int>(data->cinfo.image_width);
+    data->height = static_cast<int>(data->cinfo.image_height);
+    if (std::int64_t{data->width} * data->height > MaxPicturePixels)
+        data->Fail("the picture is " + std::to_string(data->width) + " by " +
+                   std::to_string(data->height) + " pixels, more than the " +
+                   std::to_string(MaxPicturePixels) + " allowed");
+    const J_COLOR_SPACE space = data->cinfo.jpeg_color_space;
+    if (space != JCS_GRAYSCALE && space != JCS_YCbCr && space != JCS_RGB && !StoresInks(space))
+        data->Fail("unsupported colour space with " + std::to_string(data->cinfo.num_components) +
+                   " components");
+    data->Run(StepCalcScaledSizes, &data->scaled);
+    m_data = std::move(data);
+}
+
+int TJPEGImage::Width() const {
+    return m_data ? m_data->width : 0;
+}
+
+int TJPEGImage::Height() const {
+    return m_data ? m_data->height : 0;
+}
+
+int TJPEGImage::ScaledWidth() const {
+    return m_data ? m_data->scaled.width[m_scale] : 0;
+}
+
+int TJPEGImage::ScaledHeight() const {
+    return m_data ? m_data->scaled.height[m_scale] : 0;
+}
+
+void TJPEGImage::DrawInto(TBitmap* bitmap) const {
+    if (!m_data)
+        throw EInvalidGraphic("Cannot draw a JPEG picture: none has been loaded");
+    // The decompressor is working state, not part of the picture, so a const draw may drive it.
+    TJPEGData& data = *m_data;
+    if (!data.headerRead)
+        ReadHeader(data);
+    data.headerRead = false;
+
+    jpeg_decompress_struct& cinfo = data.cinfo;
+    const bool inks = StoresInks(cinfo.jpeg_color_space);
+    cinfo.out_color_space = inks ? JCS_CMYK : JCS_EXT_RGB;
+    cinfo.dct_method = JDCT_ISLOW;
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = 1U << m_scale;
+
+    QImage image(ScaledWidth(), ScaledHeight(), QImage::Format_RGB888);
+    if (image.isNull()) {
+        jpeg_abort_decompress(&cinfo);
+        data.Fail("not enough memory for a " + std::to_string(ScaledWidth()) + " by " +
+                  std::to_string(ScaledHeight()) + " picture");
+    }
+    TDecodeTarget target{image.bits(), image.bytesPerLine(), inks, cinfo.saw_Adobe_marker != 0};
+    data.Run(StepDecode, &target);
+    bitmap->Image().image = std::move(image);
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include "platform/core/ansi_string.h"
+
+#include <memory>
+
+class TBitmap;
+
+// The scales at which a JPEG picture can be decoded, in the DCT domain.
+enum TJPEGScale { jsFullSize, jsHalf, jsQuarter, jsEighth };
+
+struct TJPEGData;
+
+// A JPEG picture read from a file: its header is read at once, its pixels when it is drawn into a
+// bitmap. Owned by whoever made it; any thread may use one, one thread at a time.
+class TJPEGImage {
+public:
+    TJPEGImage();
+    ~TJPEGImage();
+    TJPEGImage(const TJPEGImage&) = delete;
+    TJPEGImage& operator=(const TJPEGImage&) = delete;
+
+    // Reads the file and its header; raises EFOpenError or EInvalidGraphic naming the file and the
+    // cause ("not a JPEG file", a picture beyond MaxPicturePixels, ...).
+    void LoadFromFile(const AnsiString& fileName);
+    // The picture's own size.
+    int Width() const;
+    int Height() const;
+
+    TJPEGScale Scale() const { return m_scale; }
+    void SetScale(TJPEGScale scale) { m_scale = scale; }
+    // The size that the current scale gives.
+    int ScaledWidth() const;
+    int ScaledHeight() const;
+
+    // Decodes the picture at the current scale into bitmap as 24-bit RGB, whatever its colour
+    // space (greyscale, YCbCr, RGB, CMYK, YCCK). Raises EInvalidGraphic for damaged data.
+    void DrawInto(TBitmap* bitmap) const;
+
+private:
+    std::unique_ptr<TJPEGData> m_data;
+    TJPEGScale m_scale = jsFullSize;
+};

@@ -1,0 +1,124 @@
+#include "platform/core/main_thread_queue.h"
+#include "platform/core/thread.h"
+#include "platform/ui/application.h"
+#include "tests/support/test_support.h"
+
+#include <atomic>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Records what the application shows instead of opening message boxes.
+class ApplicationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Application->SetExceptionPresenter(
+            [this](const AnsiString& message) { m_shown.push_back(message.str()); });
+    }
+    void TearDown() override {
+        Application->SetExceptionPresenter([](const AnsiString& message) {
+            ADD_FAILURE() << "Unexpected message shown: " << message.str();
+        });
+    }
+    void Pump() { Application->ProcessMessages(); }
+
+    std::vector<std::string> m_shown;
+};
+
+TEST_F(ApplicationTest, HandlerExceptionIsShownOnceAndClicksGoOn) {
+    TButton button(nullptr);
+    int clicks = 0;
+    TObject* sender = nullptr;
+    button.SetOnClick([&](TObject* from) {
+        sender = from;
+        if (++clicks == 1)
+            throw Exception("Cannot open file \".\\DATA\\A.JPG\": Permission denied");
+    });
+
+    button.Click();
+    EXPECT_EQ(m_shown,
+              std::vector<std::string>{"Cannot open file \".\\DATA\\A.JPG\": Permission denied"});
+    EXPECT_EQ(sender, &button);
+
+    button.Click();
+    EXPECT_EQ(clicks, 2);
+    EXPECT_EQ(m_shown.size(), 1u);
+}
+
+TEST_F(ApplicationTest, NonExceptionFromHandlerShowsEmptyMessage) {
+    TButton button(nullptr);
+    button.SetOnClick([](TObject*) { throw 42; });
+    button.Click();
+    EXPECT_EQ(m_shown, std::vector<std::string>{""});
+}
+
+struct HandleExceptionRow {
+    const char* name;
+    std::exception_ptr thrown;
+    std::vector<std::string> shown;
+};
+
+void PrintTo(const HandleExceptionRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class HandleExceptionTest : public ApplicationTest,
+                            public ::testing::WithParamInterface<HandleExceptionRow> {};
+
+TEST_P(HandleExceptionTest, ShowsTheMessageOfExceptionsOnly) {
+    Application->HandleException(GetParam().thrown);
+    EXPECT_EQ(m_shown, GetParam().shown);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, HandleExceptionTest,
+    ::testing::Values(
+        HandleExceptionRow{"Exception", std::make_exception_ptr(Exception("plain")), {"plain"}},
+        HandleExceptionRow{"DerivedException",
+                           std::make_exception_ptr(EInvalidGraphic("Cannot read picture X")),
+                           {"Cannot read picture X"}},
+        HandleExceptionRow{
+            "StdException", std::make_exception_ptr(std::runtime_error("std")), {""}},
+        HandleExceptionRow{"NotAnException", std::make_exception_ptr(7), {""}},
+        HandleExceptionRow{"NothingThrown", nullptr, {}}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// Hands one call to the user-interface thread and notes where it ran.
+class TSynchronizingThread : public TThread {
+public:
+    TSynchronizingThread() : TThread(true) {}
+    std::atomic<bool> done{false};
+    std::thread::id ranOn;
+
+protected:
+    void Execute() override {
+        Synchronize(&TSynchronizingThread::OnUserInterfaceThread);
+        done = true;
+    }
+
+private:
+    void OnUserInterfaceThread() { ranOn = std::this_thread::get_id(); }
+};
+
+TEST_F(ApplicationTest, SynchronizeRunsOnTheUserInterfaceThreadWhileItPumps) {
+    TSynchronizingThread worker;
+    worker.Resume();
+    ASSERT_TRUE(test::WaitUntil([&] { return worker.done.load(); }, [this] { Pump(); }));
+    worker.WaitFor();
+    EXPECT_EQ(worker.ranOn, std::this_thread::get_id());
+    EXPECT_TRUE(m_shown.empty());
+}
+
+TEST_F(ApplicationTest, PostedCallThatThrowsIsShown) {
+    ASSERT_NE(TMainThreadQueue::Current(), nullptr);
+    std::thread poster(
+        [] { TMainThreadQueue::Current()->Post([] { throw Exception("posted"); }); });
+    poster.join();
+    ASSERT_TRUE(test::WaitUntil([this] { return !m_shown.empty(); }, [this] { Pump(); }));
+    EXPECT_EQ(m_shown, std::vector<std::string>{"posted"});
+}
+
+} // namespace
