@@ -2,7 +2,8 @@
 # tools/check.sh: installs what is missing, then checks the project as CI does: formatting, a build
 # with warnings as errors and the whole test suite (unit tests headless, end-to-end tests in their
 # own virtual X display), the suite again under AddressSanitizer with UndefinedBehaviorSanitizer,
-# the threads' core under ThreadSanitizer, a short run of each fuzzer, and clang-tidy.
+# the threads' core under ThreadSanitizer, a short run of each fuzzer, the Debian package installed
+# and tried (tools/package-check.sh), and clang-tidy.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -53,6 +54,9 @@ echo "== fuzzing: each libFuzzer target for a bounded time (tools/fuzz.sh)"
 
 echo "== build"
 configure_and_build "$root/build/ci"
+
+echo "== the Debian package: validators, lintian, and the installed OmbrelMT in a virtual display"
+"$root/tools/package-check.sh" "$root/build/ci"
 
 echo "== clang-tidy: the programs' own code, with the committed .clang-tidy"
 run-clang-tidy -p "$root/build/ci" -quiet -j"$jobs" "^$root/(app|fill|gallery|platform)/"

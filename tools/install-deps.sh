@@ -13,6 +13,9 @@ packages=(
     xvfb xdotool x11-utils libx11-dev libxtst-dev fonts-dejavu-core
     # sanitizer, fuzzer and lint stages
     clang llvm libclang-rt-14-dev clang-format clang-tidy
+    # the installed files and the Debian package (tools/package-check.sh): the icon's PNG sizes,
+    # CPack's dependency scan (dpkg-shlibdeps, file), and the validators
+    librsvg2-bin dpkg-dev file desktop-file-utils appstream lintian
 )
 
 missing=()
