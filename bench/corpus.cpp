@@ -28,6 +28,7 @@ constexpr int PhotoHeight = 3000;
 constexpr int HugeWidth = 12000;
 constexpr int HugeHeight = 8400;
 constexpr int Quality = 90;
+constexpr int SparseSide = 11585;
 
 std::uint32_t Hash(std::uint32_t x, std::uint32_t y, std::uint32_t seed) {
     std::uint32_t h = x * 0x9E3779B1U ^ (y + 0x7F4A7C15U) * 0x85EBCA77U ^ seed * 0xC2B2AE3DU;
@@ -387,6 +388,10 @@ TCorpus PrepareCorpus(const fs::path& root, const TCorpusSize& size) {
     const std::vector<fs::path> small = PicturesIn(corpus.small);
     LinkMany(corpus.many, small, size.manyPictures);
     LinkMany(corpus.few, small, size.fewPictures);
+    fs::create_directories(root / "sparse" / "DATA");
+    corpus.sparseRle = root / "sparse" / "DATA" / "SPARSE.BMP";
+    WriteOnce(corpus.sparseRle,
+              [](const fs::path& partial) { WriteSparseRle8(partial, SparseSide); });
     if (size.hugeJpeg) {
         fs::create_directories(root / "huge");
         corpus.hugeJpeg = root / "huge" / "HUGE.JPG";

@@ -28,6 +28,9 @@ struct TCorpus {
     std::filesystem::path many;       // <root>/many: hard links to the small pictures
     std::filesystem::path few;        // <root>/few: the first fewPictures of many
     std::filesystem::path hugeJpeg;   // empty when not made
+    // <root>/sparse/DATA/SPARSE.BMP: an RLE8 bitmap of about 1 KB that declares 11585 x 11585
+    // pixels, the largest square picture the loaders accept.
+    std::filesystem::path sparseRle;
     // Where the photographic content came from, for the report.
     std::string content;
 };

@@ -1,7 +1,8 @@
 #include "bench/picture_files.h"
 
+#include "bench/jpeg_errors.h"
+
 #include <cerrno>
-#include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -9,7 +10,6 @@
 #include <string>
 
 #include <fcntl.h>
-#include <jpeglib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,20 +19,6 @@ namespace {
 
 [[noreturn]] void Fail(const std::filesystem::path& path, const std::string& cause) {
     throw std::runtime_error(path.string() + ": " + cause);
-}
-
-// libjpeg leaves a failing call through error_exit; the jump lands in the function that set it,
-// which owns nothing with a destructor between the setjmp and the libjpeg calls.
-struct TJpegErrors {
-    jpeg_error_mgr manager;
-    std::jmp_buf jump;
-    char message[JMSG_LENGTH_MAX];
-};
-
-void ErrorExit(j_common_ptr cinfo) {
-    auto* errors = reinterpret_cast<TJpegErrors*>(cinfo->err);
-    errors->manager.format_message(cinfo, errors->message);
-    std::longjmp(errors->jump, 1);
 }
 
 void PutU16(std::vector<std::uint8_t>& out, unsigned value) {
@@ -56,7 +42,7 @@ void WriteJpeg(const std::filesystem::path& path, int width, int height, int qua
     jpeg_compress_struct cinfo{};
     TJpegErrors errors{};
     cinfo.err = jpeg_std_error(&errors.manager);
-    errors.manager.error_exit = ErrorExit;
+    errors.manager.error_exit = JpegErrorExit;
     if (setjmp(errors.jump) != 0) {
         jpeg_destroy_compress(&cinfo);
         std::fclose(file);
@@ -93,7 +79,7 @@ TPicture DecodeJpeg(const std::filesystem::path& path, int scaleDenominator) {
     jpeg_decompress_struct cinfo{};
     TJpegErrors errors{};
     cinfo.err = jpeg_std_error(&errors.manager);
-    errors.manager.error_exit = ErrorExit;
+    errors.manager.error_exit = JpegErrorExit;
     if (setjmp(errors.jump) != 0) {
         jpeg_destroy_decompress(&cinfo);
         Fail(path, errors.message);
@@ -147,25 +133,77 @@ void WriteBmp(const std::filesystem::path& path, const TPicture& picture) {
         Fail(path, "cannot write the file");
 }
 
-TFileBytes ReadWholeFile(const std::filesystem::path& path) {
+void WriteSparseRle8(const std::filesystem::path& path, int side) {
+    constexpr int Colours = 16;
+    constexpr int RunsPerBand = 6;
+    // Band after band up the picture: a step right, a few runs of 255 pixels, the end of the line,
+    // then a step up by 255 lines; the end-of-bitmap code leaves the rest. Every code is legal.
+    std::vector<std::uint8_t> pixels;
+    int band = 0;
+    for (int y = 0; y + 256 < side; y += 256, ++band) {
+        pixels.insert(pixels.end(), {0, 2, std::uint8_t(band * 37 % 200), 0});
+        for (int run = 0; run < RunsPerBand; ++run)
+            pixels.insert(pixels.end(), {255, std::uint8_t(1 + (band + run) % (Colours - 1))});
+        pixels.insert(pixels.end(), {0, 0, 0, 2, 0, 255});
+    }
+    pixels.insert(pixels.end(), {0, 1});
+    const std::uint32_t offset = 14 + 40 + Colours * 4;
+    std::vector<std::uint8_t> header;
+    header.push_back('B');
+    header.push_back('M');
+    PutU32(header, offset + std::uint32_t(pixels.size()));
+    PutU32(header, 0);
+    PutU32(header, offset);
+    PutU32(header, 40);
+    PutU32(header, std::uint32_t(side));
+    PutU32(header, std::uint32_t(side));
+    PutU16(header, 1);
+    PutU16(header, 8);
+    PutU32(header, 1); // BI_RLE8
+    PutU32(header, std::uint32_t(pixels.size()));
+    PutU32(header, 2835);
+    PutU32(header, 2835);
+    PutU32(header, Colours);
+    PutU32(header, 0);
+    for (int i = 0; i < Colours; ++i)
+        PutU32(header, std::uint32_t(i * 0x0F0F0F) ^ std::uint32_t(i % 3) << 20);
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(header.data()), std::streamsize(header.size()));
+    out.write(reinterpret_cast<const char*>(pixels.data()), std::streamsize(pixels.size()));
+    if (!out.flush())
+        Fail(path, "cannot write the file");
+}
+
+std::size_t ReadFile(const std::filesystem::path& path, const TBufferFor& bufferFor) {
     const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0)
         Fail(path, std::strerror(errno));
     struct stat status {};
-    TFileBytes file;
+    std::size_t size = 0;
+    bool complete = false;
     if (::fstat(descriptor, &status) == 0) {
-        file.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(std::size_t(status.st_size));
-        while (file.size < std::size_t(status.st_size)) {
-            const ssize_t got = ::read(descriptor, file.bytes.get() + file.size,
-                                       std::size_t(status.st_size) - file.size);
+        const auto wanted = std::size_t(status.st_size);
+        std::uint8_t* buffer = bufferFor(wanted);
+        while (size < wanted) {
+            const ssize_t got = ::read(descriptor, buffer + size, wanted - size);
             if (got <= 0)
                 break;
-            file.size += std::size_t(got);
+            size += std::size_t(got);
         }
+        complete = size == wanted;
     }
     ::close(descriptor);
-    if (file.size != std::size_t(status.st_size))
+    if (!complete)
         Fail(path, "short read");
+    return size;
+}
+
+TFileBytes ReadWholeFile(const std::filesystem::path& path) {
+    TFileBytes file;
+    file.size = ReadFile(path, [&](std::size_t size) {
+        file.bytes = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+        return file.bytes.get();
+    });
     return file;
 }
 

@@ -38,6 +38,15 @@ TPicture DecodeJpeg(const std::filesystem::path& path, int scaleDenominator = 1)
 // 24-bit bottom-up BMP.
 void WriteBmp(const std::filesystem::path& path, const TPicture& picture);
 
+// An RLE8 bitmap of side by side pixels whose codes draw a few runs and skip the rest with deltas
+// and the end-of-bitmap code: a file of about a kilobyte that declares a huge picture.
+void WriteSparseRle8(const std::filesystem::path& path, int side);
+
+// Reads the whole file with read(2) into the buffer that bufferFor gives for its size; returns the
+// size. Throws std::runtime_error.
+using TBufferFor = std::function<std::uint8_t*(std::size_t size)>;
+std::size_t ReadFile(const std::filesystem::path& path, const TBufferFor& bufferFor);
+
 // The whole file, read with read(2) into a fresh buffer that nothing has touched before.
 struct TFileBytes {
     std::unique_ptr<std::uint8_t[]> bytes;
