@@ -2,9 +2,8 @@
 
 #include <chrono>
 #include <cstdint>
-#include <cstdlib>
 #include <ctime>
-#include <memory>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -65,14 +64,6 @@ bool EntryExists(const fs::path& path) {
     return ::lstat(path.c_str(), &status) == 0;
 }
 
-std::optional<std::string> RealPath(const fs::path& folder) {
-    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(folder.c_str(), nullptr),
-                                                           &std::free);
-    if (!real)
-        return std::nullopt;
-    return std::string(real.get());
-}
-
 struct FolderIndex {
     FolderStamp stamp;
     bool recentlyChanged = false;
@@ -90,12 +81,15 @@ public:
 
     // The real name of the entry of folder whose upper-cased name is upperName.
     std::optional<std::string> Find(const fs::path& folder, const std::string& upperName) {
-        const auto realFolder = RealPath(folder);
-        if (!realFolder)
+        // The folder's device and inode name it whatever path leads there, at the cost of one
+        // stat, which the stamp needs anyway (realpath would cost a system call per component).
+        const auto stamp = StampOf(folder);
+        if (!stamp)
             return std::nullopt;
+        const FolderKey key{stamp->device, stamp->inode};
         const std::lock_guard lock(m_mutex);
         bool rebuilt = false;
-        FolderIndex* index = Current(*realFolder, folder, rebuilt);
+        FolderIndex* index = Current(key, *stamp, folder, rebuilt);
         if (!index)
             return std::nullopt;
         if (auto found = Lookup(*index, folder, upperName))
@@ -103,32 +97,44 @@ public:
         // A listing that cannot vouch for an absence is redone once.
         if (rebuilt || !index->recentlyChanged)
             return std::nullopt;
-        index = Rebuild(*realFolder, folder);
+        index = Rebuild(key, folder);
         return index ? Lookup(*index, folder, upperName) : std::nullopt;
     }
 
 private:
-    // The index of the folder, rebuilt when the folder is another one or has changed since.
-    FolderIndex* Current(const std::string& realFolder, const fs::path& folder, bool& rebuilt) {
-        const auto stamp = StampOf(folder);
-        if (!stamp)
-            return nullptr;
-        const auto cached = m_indexes.find(realFolder);
-        if (cached != m_indexes.end() && cached->second.stamp == *stamp)
+    struct FolderKey {
+        dev_t device;
+        ino_t inode;
+        friend bool operator==(const FolderKey&, const FolderKey&) = default;
+    };
+    struct FolderKeyHash {
+        std::size_t operator()(const FolderKey& key) const {
+            return std::hash<std::uint64_t>()(std::uint64_t(key.inode) * 0x9E3779B97F4A7C15ULL ^
+                                              std::uint64_t(key.device));
+        }
+    };
+
+    // The index of the folder, rebuilt when the folder has changed since.
+    FolderIndex* Current(const FolderKey& key, const FolderStamp& stamp, const fs::path& folder,
+                         bool& rebuilt) {
+        const auto cached = m_indexes.find(key);
+        if (cached != m_indexes.end() && cached->second.stamp == stamp)
             return &cached->second;
         rebuilt = true;
-        return Rebuild(realFolder, folder);
+        return Rebuild(key, folder);
     }
 
-    FolderIndex* Rebuild(const std::string& realFolder, const fs::path& folder) {
-        m_indexes.erase(realFolder);
+    FolderIndex* Rebuild(const FolderKey& key, const fs::path& folder) {
+        m_indexes.erase(key);
         auto index = Build(folder);
         if (!index)
             return nullptr;
         if (m_indexes.size() >= MaxCachedFolders)
             DropOldest();
         index->builtAt = m_builds++;
-        return &m_indexes.insert_or_assign(realFolder, std::move(*index)).first->second;
+        // Built from a newer stamp than the key's when the folder changed meanwhile; the next
+        // look-up then rebuilds it, as it would any stale index.
+        return &m_indexes.insert_or_assign(key, std::move(*index)).first->second;
     }
 
     static std::optional<FolderIndex> Build(const fs::path& folder) {
@@ -178,7 +184,7 @@ private:
     }
 
     std::mutex m_mutex;
-    std::unordered_map<std::string, FolderIndex> m_indexes; // by the folder's real path
+    std::unordered_map<FolderKey, FolderIndex, FolderKeyHash> m_indexes;
     std::uint64_t m_builds = 0;
 };
 
@@ -201,10 +207,20 @@ std::optional<fs::path> ResolvePath(const AnsiString& fileName) {
     const std::string_view text = fileName.str();
     if (text.empty())
         return std::nullopt;
+    const bool absolute = text.front() == '\\' || text.front() == '/';
+    const std::vector<std::string_view> components = SplitComponents(text);
+    // Nearly every path the program writes exists as written. Then every leading part of it does
+    // too, so one lstat of the whole gives what the walk below would give, without a call per
+    // component.
+    std::string written = absolute ? "/" : "";
+    for (std::size_t i = 0; i < components.size(); ++i)
+        written.append(i == 0 ? "" : "/").append(components[i]);
+    if (EntryExists(written))
+        return fs::path(std::move(written));
     fs::path resolved;
-    if (text.front() == '\\' || text.front() == '/')
+    if (absolute)
         resolved = "/";
-    for (const std::string_view component : SplitComponents(text)) {
+    for (const std::string_view component : components) {
         fs::path candidate = resolved / component;
         if (EntryExists(candidate)) {
             resolved = std::move(candidate);
