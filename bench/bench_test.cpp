@@ -1,6 +1,7 @@
 // The bench's own judges: if the reference, the PSNR or the statistics were wrong, every figure
 // it prints would be too.
 
+#include "bench/floors.h"
 #include "bench/measure.h"
 #include "bench/picture_files.h"
 #include "bench/reference.h"
@@ -129,6 +130,55 @@ TEST_F(PictureFiles, BmpIsBottomUpWithPaddedRows) {
     EXPECT_EQ(file.bytes[55], 101);
     EXPECT_EQ(file.bytes[56], 100);
     EXPECT_EQ(file.bytes[54 + 16], 2);
+}
+
+struct TScaleCase {
+    const char* name;
+    int width;
+    int height;
+    int denominator;
+};
+
+void PrintTo(const TScaleCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class JpegFloorScale : public PictureFiles, public ::testing::WithParamInterface<TScaleCase> {};
+
+// The floor must decode at the scale our loader picks, which libjpeg's rounding decides at the
+// edges: a side of 793 is 100 at 1/8 (rounded up), one of 792 only 99.
+TEST_P(JpegFloorScale, DecodesAtTheScaleThatCoversTheThumbnail) {
+    const TScaleCase& row = GetParam();
+    const std::filesystem::path file = m_dir / "a.jpg";
+    bench::WriteJpeg(file, row.width, row.height, 80,
+                     [](int, std::uint8_t* rgb) { std::fill_n(rgb, 3, std::uint8_t(90)); });
+    bench::TJpegFloor floor(100, 110);
+    EXPECT_EQ(floor.Decode(file), row.denominator);
+    // Decoded twice with the same decompressor and buffers, and after a smaller file.
+    bench::WriteJpeg(m_dir / "b.jpg", 8, 8, 80,
+                     [](int, std::uint8_t* rgb) { std::fill_n(rgb, 24, std::uint8_t(0)); });
+    EXPECT_EQ(floor.Decode(m_dir / "b.jpg"), 1);
+    EXPECT_EQ(floor.Decode(file), row.denominator);
+}
+
+INSTANTIATE_TEST_SUITE_P(Bench, JpegFloorScale,
+                         ::testing::Values(TScaleCase{"RoundedUpToCoverAtEighth", 793, 873, 8},
+                                           TScaleCase{"OnePixelShortAtEighth", 792, 880, 4},
+                                           TScaleCase{"SmallPicture", 640, 480, 4},
+                                           TScaleCase{"ThumbnailSized", 100, 110, 1},
+                                           TScaleCase{"SmallerThanTheThumbnail", 50, 40, 1}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(PictureFiles, ReusedReadGivesEachFileItsOwnBytes) {
+    bench::WriteBmp(m_dir / "big.bmp", TPicture(40, 30));
+    bench::WriteBmp(m_dir / "small.bmp", Make(2, 1, [](int x, int, int c) { return x + c; }));
+    bench::TReusedRead read;
+    read.Read(m_dir / "big.bmp");
+    EXPECT_EQ(read.Size(), 54U + 30 * 120);
+    const std::uint8_t* bytes = read.Read(m_dir / "small.bmp");
+    ASSERT_EQ(read.Size(), 54U + 8);
+    EXPECT_EQ(bytes[54], 2); // blue of the first pixel: x 0, channel 2
+    EXPECT_THROW(read.Read(m_dir / "none.bmp"), std::runtime_error);
 }
 
 } // namespace
