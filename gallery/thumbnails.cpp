@@ -38,8 +38,8 @@ TBitmap* TForm1::NewThumbBitmap(int width, int height) {
     return bitmap.release();
 }
 
-// Stretches the whole source over the whole thumbnail, each axis on its own; an empty source leaves
-// the thumbnail silver.
+// Fills the thumbnail with silver, then stretches the whole source over the whole thumbnail, each
+// axis on its own.
 void TForm1::DrawThumbnail(TBitmap* thumbnail, TBitmap* source) {
     if (thumbnail == nullptr || source == nullptr)
         return;
@@ -48,12 +48,8 @@ void TForm1::DrawThumbnail(TBitmap* thumbnail, TBitmap* source) {
     TCanvas* canvas = thumbnail->Canvas();
     canvas->SetCopyMode(cmSrcCopy);
     canvas->Brush()->SetColor(ThumbBackground);
-    // A source with pixels covers every pixel of the thumbnail, so the silver would only be painted
-    // over: about a twentieth of a small picture's fill went to it.
-    if (source->Width() <= 0 || source->Height() <= 0)
-        canvas->FillRect(thumbRect);
-    else
-        canvas->CopyRect(thumbRect, source->Canvas(), sourceRect);
+    canvas->FillRect(thumbRect);
+    canvas->CopyRect(thumbRect, source->Canvas(), sourceRect);
 }
 
 TBitmap* TForm1::LoadBitmapThumbnail(AnsiString path) {
