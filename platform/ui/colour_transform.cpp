@@ -50,6 +50,12 @@ cmsColorSpaceSignature SpaceOf(TProfilePixels pixels) {
     }
 }
 
+// LittleCMS's own sRGB, made once; used only under the cache's lock.
+cmsHPROFILE Srgb() {
+    static const TProfile srgb(cmsCreate_sRGBProfile());
+    return srgb.get();
+}
+
 bool Near(const cmsCIEXYZ& a, const cmsCIEXYZ& b) {
     constexpr double Tolerance = 0.002;
     return std::abs(a.X - b.X) < Tolerance && std::abs(a.Y - b.Y) < Tolerance &&
@@ -74,16 +80,15 @@ bool SameCurve(const cmsToneCurve* a, const cmsToneCurve* b) {
 bool IsSrgb(cmsHPROFILE profile) {
     if (cmsGetColorSpace(profile) != cmsSigRgbData || !cmsIsMatrixShaper(profile))
         return false;
-    static const TProfile srgb(cmsCreate_sRGBProfile());
     constexpr std::array<cmsTagSignature, 3> Colorants = {
         cmsSigRedColorantTag, cmsSigGreenColorantTag, cmsSigBlueColorantTag};
     constexpr std::array<cmsTagSignature, 3> Curves = {cmsSigRedTRCTag, cmsSigGreenTRCTag,
                                                        cmsSigBlueTRCTag};
     for (std::size_t i = 0; i < Colorants.size(); ++i) {
         const auto* ours = static_cast<const cmsCIEXYZ*>(cmsReadTag(profile, Colorants[i]));
-        const auto* theirs = static_cast<const cmsCIEXYZ*>(cmsReadTag(srgb.get(), Colorants[i]));
+        const auto* theirs = static_cast<const cmsCIEXYZ*>(cmsReadTag(Srgb(), Colorants[i]));
         const auto* curve = static_cast<const cmsToneCurve*>(cmsReadTag(profile, Curves[i]));
-        const auto* srgbCurve = static_cast<const cmsToneCurve*>(cmsReadTag(srgb.get(), Curves[i]));
+        const auto* srgbCurve = static_cast<const cmsToneCurve*>(cmsReadTag(Srgb(), Curves[i]));
         if (ours == nullptr || theirs == nullptr || curve == nullptr || srgbCurve == nullptr ||
             !Near(*ours, *theirs) || !SameCurve(curve, srgbCurve))
             return false;
@@ -100,17 +105,15 @@ class TTransformCache {
 public:
     std::shared_ptr<const TColourTransform> Find(std::span<const std::uint8_t> bytes,
                                                  TProfilePixels pixels) {
-        {
-            const std::lock_guard lock(m_mutex);
-            for (const TEntry& entry : m_entries)
-                if (entry.pixels == pixels && std::ranges::equal(entry.bytes, bytes))
-                    return entry.transform;
-        }
-        // Made outside the lock: two threads may both make one, and the later simply wins.
+        // Transforms are made under the lock too: it happens once per profile, and the sRGB
+        // profile that they all share is then used by one thread at a time.
+        const std::lock_guard lock(m_mutex);
+        for (const TEntry& entry : m_entries)
+            if (entry.pixels == pixels && std::ranges::equal(entry.bytes, bytes))
+                return entry.transform;
         std::shared_ptr<const TColourTransform> transform = MakeTransform(bytes, pixels);
         if (bytes.size() > MaxKeptProfileBytes)
             return transform;
-        const std::lock_guard lock(m_mutex);
         if (m_entries.size() == MaxEntries)
             m_entries.pop_front();
         m_entries.push_back({std::vector(bytes.begin(), bytes.end()), pixels, transform});
@@ -146,9 +149,8 @@ std::shared_ptr<const TColourTransform> MakeTransform(std::span<const std::uint8
         cmsOpenProfileFromMem(bytes.data(), static_cast<cmsUInt32Number>(bytes.size())));
     if (!profile || cmsGetColorSpace(profile.get()) != SpaceOf(pixels) || IsSrgb(profile.get()))
         return nullptr;
-    static const TProfile srgb(cmsCreate_sRGBProfile());
     // Without its one-pixel cache a transform keeps no state, so threads may share it.
-    THandle handle(cmsCreateTransform(profile.get(), InputFormat(pixels), srgb.get(), TYPE_RGB_8,
+    THandle handle(cmsCreateTransform(profile.get(), InputFormat(pixels), Srgb(), TYPE_RGB_8,
                                       INTENT_RELATIVE_COLORIMETRIC,
                                       cmsFLAGS_BLACKPOINTCOMPENSATION | cmsFLAGS_NOCACHE));
     if (!handle)
