@@ -73,7 +73,7 @@ TBytes ReadBytes(const fs::path& path) {
 } // namespace
 
 fs::path PreparePortraitAdobe(const fs::path& root, const fs::path& photosJpeg) {
-    const fs::path folder = root / "portrait-adobe";
+    fs::path folder = root / "portrait-adobe";
     fs::create_directories(folder / "DATA");
     const TBytes segments = Segments();
     for (const auto& entry : fs::directory_iterator(photosJpeg / "DATA")) {

@@ -155,6 +155,7 @@ TSegment IccChunk(int sequence, int count, const Bytes& bytes) {
 // The profile in count chunks, in the order of their sequence numbers.
 std::vector<TSegment> IccChunks(const Bytes& profile, int count) {
     std::vector<TSegment> chunks;
+    chunks.reserve(static_cast<std::size_t>(count));
     const std::size_t step = (profile.size() + count - 1) / count;
     for (int i = 0; i < count; ++i)
         chunks.push_back(IccChunk(i + 1, count, profile.substr(i * step, step)));
