@@ -5,6 +5,7 @@
 #include "bench/corpus.h"
 #include "bench/floors.h"
 #include "bench/measure.h"
+#include "bench/photographs.h"
 #include "bench/picture_files.h"
 #include "bench/reference.h"
 #include "bench/report.h"
@@ -39,7 +40,7 @@ struct TOptions {
     int runs = 5;
     fs::path corpus = OMBREL_BENCH_CORPUS;
     fs::path json = "bench-report.json";
-    // Which parts run: photos, small, button2, many, big; all when empty.
+    // Which parts run: photos, portraits, small, button2, many, big; all when empty.
     std::string only;
     bool Runs(const std::string& part) const {
         return only.empty() || ("," + only + ",").find("," + part + ",") != std::string::npos;
@@ -55,7 +56,7 @@ void Usage() {
         << OMBREL_BENCH_CORPUS
         << ")\n"
            "  --json    where the report goes (default bench-report.json)\n"
-           "  --only    a comma-separated choice of parts: photos, small, button2, many, big\n";
+           "  --only    parts, comma-separated: photos, portraits, small, button2, many, big\n";
 }
 
 TOptions ParseOptions(int argc, char** argv) {
@@ -325,6 +326,31 @@ void BenchSmallLoaders(const TCorpus& corpus, int runs, TReport& report) {
         AtMost("Small pictures: loaders / decode floor", small.part.Ratio(), "x", 1.3));
 }
 
+// The 12 MP photographs as cameras store them, turned by Orientation 6 and in Adobe RGB: the
+// thumbnail turns and converts only its reduced picture, so it costs what the plain ones cost.
+void BenchPortraits(const TCorpus& corpus, int runs, TReport& report) {
+    const std::vector<fs::path> files =
+        PicturesIn(PreparePortraitAdobe(corpus.root, corpus.photosJpeg));
+    std::cout << "Computing the turned and converted references of " << files.size() << " pictures"
+              << std::endl;
+    std::vector<TPicture> references;
+    for (const fs::path& file : files)
+        references.push_back(PortraitAdobeReference(file, ThumbWidth, ThumbHeight));
+    TJpegFloor jpegFloor(ThumbWidth, ThumbHeight);
+    const TLoaderRun run =
+        MeasureLoaders("12 MP JPEG, Orientation 6, Adobe RGB, LoadJpegThumbnail", files,
+                       {"libjpeg 1/8 decode",
+                        [&](const fs::path& file) {
+                            jpegFloor.Decode(file);
+                        }},
+                       runs);
+    report.parts.push_back(run.part);
+    report.targets.push_back(AtMost("12 MP JPEG, Orientation 6, Adobe RGB: loader / 1/8 decode",
+                                    run.part.Ratio(), "x", 1.1));
+    report.targets.push_back(AtLeast("Quality: worst PSNR of the turned Adobe RGB thumbnails",
+                                     WorstPsnr(run.thumbnails, references), "dB", 45));
+}
+
 void BenchSmallFill(const TCorpus& corpus, int runs, TReport& report) {
     const std::vector<fs::path> files = PicturesIn(corpus.small);
     std::cout << "Timing Button1 fills of " << files.size() << " small pictures" << std::endl;
@@ -477,6 +503,8 @@ int RunBench(const TOptions& options) {
     Application->ProcessMessages();
     if (options.Runs("photos"))
         BenchPhotos(corpus, options.runs, report);
+    if (options.Runs("portraits"))
+        BenchPortraits(corpus, options.runs, report);
     if (options.Runs("small")) {
         BenchSmallLoaders(corpus, options.runs, report);
         BenchSmallFill(corpus, options.runs, report);

@@ -14,7 +14,7 @@ testdata=$(cd "$root/.." && pwd)/shared/testdata
 
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
     -DCMAKE_CXX_COMPILER=clang++ -DOMBREL_FUZZ=ON -DOMBREL_TESTS=OFF
-cmake --build "$build" -j"$(nproc)" --target bmp_reader_fuzz loaders_fuzz
+cmake --build "$build" -j"$(nproc)" --target bmp_reader_fuzz metadata_fuzz loaders_fuzz
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -33,6 +33,8 @@ seed() { # target, find arguments below the test data...
     cp -t "$corpus" "$root"/tests/platform_core/regressions/* 2>/dev/null || true
 }
 seed bmp_reader_fuzz -path '*/bmpsuite/*' -iname '*.bmp'
+# The metadata parsers start from nothing but their dictionary.
+mkdir -p "$work/metadata_fuzz"
 seed loaders_fuzz '(' -path '*/bmpsuite/*' -iname '*.bmp' ')' -o \
     '(' -path '*/jpeg/*' '(' -path '*/good/*' -o -path '*/bad/*' ')' ')'
 
@@ -42,12 +44,19 @@ export LSAN_OPTIONS="suppressions=$root/fuzz/lsan.supp"
 export TMPDIR="$work"
 mkdir -p "$work/findings"
 failed=()
-for target in bmp_reader_fuzz loaders_fuzz; do
-    echo "== fuzz: $target for $seconds s"
+for target in bmp_reader_fuzz metadata_fuzz loaders_fuzz; do
+    # The metadata parsers are small and fast: half a minute covers them.
+    time=$seconds
+    dict="$root/fuzz/bmp.dict"
+    if [[ $target == metadata_fuzz ]]; then
+        time=$((seconds < 30 ? seconds : 30))
+        dict="$root/fuzz/metadata.dict"
+    fi
+    echo "== fuzz: $target for $time s"
     # Absolute paths throughout: the loaders' target works in a folder of its own. A single input
     # that takes 10 s or 2 GB is a finding too.
-    if ! "$build/fuzz/$target" "$work/$target" -dict="$root/fuzz/bmp.dict" \
-        -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
+    if ! "$build/fuzz/$target" "$work/$target" -dict="$dict" \
+        -max_total_time="$time" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$work/findings/$target-" 2>"$work/$target.log"; then
         tail -n 60 "$work/$target.log" >&2
         failed+=("$target")

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     # build
     cmake ninja-build g++ pkg-config
-    qt6-base-dev qt6-qpa-plugins libjpeg62-turbo-dev libicu-dev
+    qt6-base-dev qt6-qpa-plugins libjpeg62-turbo-dev libicu-dev liblcms2-dev
     # tests
     googletest libgtest-dev
     # the real window in a virtual display, driven by the end-to-end tests and the demo

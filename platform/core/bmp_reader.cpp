@@ -50,6 +50,9 @@ struct TBmpFormat {
     TCompression compression = TCompression::None;
     std::array<std::uint32_t, 3> masks{}; // red, green, blue
     TPalette palette{};
+    // Where in the file an embedded colour profile lies; -1 when there is none to read.
+    std::int64_t profileOffset = -1;
+    std::int64_t profileSize = 0;
 };
 
 std::uint16_t U16(const std::uint8_t* bytes) {
@@ -284,7 +287,42 @@ void ReadPictureFields(TBmpInput& input, const TInfoHeader& info, TBmpFormat& fo
     format.height = static_cast<int>(format.topDown ? -height : height);
 }
 
-TBmpFormat ReadHeaders(TBmpInput& input) {
+// Only a V5 header can embed a profile. A linked one names a file, which a picture must never make
+// us open; sRGB and the Windows colour space need no conversion; and a profile that does not lie
+// wholly inside the file is bad metadata, which costs the picture nothing: it is shown as stored.
+void ReadColourSpace(TBmpInput& input, const TInfoHeader& info, TBmpFormat& format) {
+    constexpr std::uint32_t ProfileEmbedded = 0x4D424544; // 'MBED'
+    if (info.size != LargestInfoHeaderSize || U32(info.At(56)) != ProfileEmbedded)
+        return;
+    const std::int64_t offset = FileHeaderSize + std::int64_t{U32(info.At(112))};
+    const std::int64_t size = U32(info.At(116));
+    if (size == 0 || offset > input.Size() || size > input.Size() - offset)
+        return;
+    format.profileOffset = offset;
+    format.profileSize = size;
+}
+
+void ReadProfile(TBmpInput& input, const TBmpFormat& format, std::vector<std::uint8_t>& profile) {
+    input.Skip(format.profileOffset - input.Position(), "the gap before the colour profile");
+    profile.resize(static_cast<std::size_t>(format.profileSize));
+    for (std::size_t done = 0; done < profile.size();) {
+        const std::size_t step = std::min(profile.size() - done, ChunkBytes);
+        std::memcpy(profile.data() + done, input.Take(step, "the colour profile"), step);
+        done += step;
+    }
+}
+
+// A profile that lies between the headers and the pixels is read on the way to them, one after the
+// pixels once they are decoded (ReadBmp); one anywhere else would need a step back and is passed
+// over.
+void SkipToPixels(TBmpInput& input, const TBmpFormat& format, std::vector<std::uint8_t>* profile) {
+    if (profile != nullptr && format.profileOffset >= input.Position() &&
+        format.profileOffset + format.profileSize <= format.pixelOffset)
+        ReadProfile(input, format, *profile);
+    input.Skip(format.pixelOffset - input.Position(), "the gap before the pixel data");
+}
+
+TBmpFormat ReadHeaders(TBmpInput& input, std::vector<std::uint8_t>* profile) {
     const std::uint8_t* fileHeader = input.Take(FileHeaderSize, "the file header");
     if (fileHeader[0] != 'B' || fileHeader[1] != 'M')
         input.Fail("not a BMP file (no \"BM\" signature)");
@@ -293,12 +331,13 @@ TBmpFormat ReadHeaders(TBmpInput& input) {
 
     const TInfoHeader info = ReadInfoHeader(input);
     ReadPictureFields(input, info, format);
+    ReadColourSpace(input, info, format);
     ReadMasks(input, format, info);
     const bool core = info.kind == THeaderKind::Core;
     const int entryBytes = core ? 3 : 4;
     const std::uint32_t coloursUsed = core ? 0 : U32(info.At(32));
     ReadPalette(input, format, DeclaredColours(input, format, coloursUsed, entryBytes), entryBytes);
-    input.Skip(format.pixelOffset - input.Position(), "the gap before the pixel data");
+    SkipToPixels(input, format, profile);
     return format;
 }
 
@@ -552,9 +591,10 @@ void FillRows(const TRgbRows& rows, const TColour& colour) {
 } // namespace
 
 void ReadBmp(TStream& stream, const AnsiString& fileName,
-             const std::function<TRgbRows(int width, int height)>& allocate) {
+             const std::function<TRgbRows(int width, int height)>& allocate,
+             std::vector<std::uint8_t>* profile) {
     TBmpInput input(stream, fileName);
-    const TBmpFormat format = ReadHeaders(input);
+    const TBmpFormat format = ReadHeaders(input, profile);
     CheckPixelsFit(input, format);
     const TRgbRows rows = allocate(format.width, format.height);
     if (rows.data == nullptr || rows.width != format.width || rows.height != format.height)
@@ -563,8 +603,10 @@ void ReadBmp(TStream& stream, const AnsiString& fileName,
                         " pixels");
     if (format.compression == TCompression::None || format.compression == TCompression::BitFields) {
         DecodeRows(input, format, rows);
-        return;
+    } else {
+        FillRows(rows, format.palette[0]);
+        TRleDecoder(input, format, rows).Decode();
     }
-    FillRows(rows, format.palette[0]);
-    TRleDecoder(input, format, rows).Decode();
+    if (profile != nullptr && profile->empty() && format.profileOffset >= input.Position())
+        ReadProfile(input, format, *profile);
 }

@@ -3,10 +3,14 @@
 // Private to the platform: the pixels behind a TBitmap.
 
 #include "platform/core/bmp_reader.h"
+#include "platform/core/orientation.h"
+#include "platform/ui/colour_transform_p.h"
 #include "platform/ui/graphics.h"
 
 #include <QImage>
 #include <QSize>
+
+#include <memory>
 
 // A QImage, not a QPixmap, so that a bitmap can be made and drawn on a worker thread. Every
 // bitmap's pixels are 24-bit RGB (QImage::Format_RGB888), whatever PixelFormat records.
@@ -16,12 +20,41 @@ struct TBitmapImage {
     // A QImage with a side of 0 is null and forgets the other side; a bitmap keeps both, so that
     // setting its width and then its height gives the size asked for.
     QSize emptySize{0, 0};
+    // How a photograph's stored pixels are to be seen: turned by its orientation, converted by its
+    // colour profile. Both wait until the pixels are used, so that a thumbnail applies them to the
+    // reduced picture only (TCanvas::CopyRect); any other use applies them to the whole picture.
+    int orientation = UprightOrientation;
+    std::shared_ptr<const TColourTransform> colour;
 
-    int Width() const { return image.isNull() ? emptySize.width() : image.width(); }
-    int Height() const { return image.isNull() ? emptySize.height() : image.height(); }
+    // The size the picture is seen at: the stored one, transposed when the orientation turns it.
+    int Width() const { return SwapsAxes(orientation) ? StoredHeight() : StoredWidth(); }
+    int Height() const { return SwapsAxes(orientation) ? StoredWidth() : StoredHeight(); }
+    bool Pending() const { return orientation != UprightOrientation || colour != nullptr; }
+    // Applies the orientation and the colour profile to the whole picture.
+    void Settle();
 
-    TRgbRows Rows() { return {image.bits(), image.bytesPerLine(), image.width(), image.height()}; }
-    TConstRgbRows ConstRows() const {
+    // The pixels as they are seen.
+    TRgbRows Rows() {
+        Settle();
+        return {image.bits(), image.bytesPerLine(), image.width(), image.height()};
+    }
+    TConstRgbRows ConstRows() {
+        Settle();
+        return StoredRows();
+    }
+    // The pixels as stored, before any orientation or colour conversion.
+    TConstRgbRows StoredRows() const {
         return {image.constBits(), image.bytesPerLine(), image.width(), image.height()};
     }
+    // A new picture in place of the old: nothing of the old one's metadata applies to it.
+    void Replace(QImage pixels, QSize size) {
+        image = std::move(pixels);
+        emptySize = size;
+        orientation = UprightOrientation;
+        colour = nullptr;
+    }
+
+private:
+    int StoredWidth() const { return image.isNull() ? emptySize.width() : image.width(); }
+    int StoredHeight() const { return image.isNull() ? emptySize.height() : image.height(); }
 };

@@ -2,13 +2,16 @@
 
 #include "platform/core/exception.h"
 #include "platform/core/file_stream.h"
+#include "platform/core/orientation.h"
 #include "platform/core/resample.h"
 #include "platform/ui/bitmap_image_p.h"
+#include "platform/ui/colour_transform_p.h"
 
 #include <algorithm>
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <vector>
 
 TRect Rect(int left, int top, int right, int bottom) {
     return TRect{left, top, right, bottom};
@@ -60,7 +63,55 @@ template <class TRows> TRows SubRows(const TRows& rows, const TRect& rect) {
             rect.Height()};
 }
 
+TRgbRows RowsOf(QImage& image) {
+    return {image.bits(), image.bytesPerLine(), image.width(), image.height()};
+}
+
+// The whole of a photograph reduced onto target as it is to be seen. The stored pixels are reduced
+// to the target's size, transposed when the orientation turns the picture, so that only the reduced
+// pixels are converted and turned: this is where a thumbnail's picture is finished.
+void DrawSeenAs(const TBitmapImage& source, const TRgbRows& target) {
+    if (source.orientation == UprightOrientation) {
+        StretchRgb(source.StoredRows(), target);
+        if (source.colour)
+            source.colour->ConvertRows(target);
+        return;
+    }
+    const bool swaps = SwapsAxes(source.orientation);
+    const int width = swaps ? target.height : target.width;
+    const int height = swaps ? target.width : target.height;
+    // Kept from one thumbnail to the next: fresh pages cost more than the copy through them.
+    thread_local std::vector<std::uint8_t> scratch;
+    scratch.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
+    const TRgbRows reduced{scratch.data(), std::ptrdiff_t{width} * 3, width, height};
+    StretchRgb(source.StoredRows(), reduced);
+    if (source.colour)
+        source.colour->ConvertRows(reduced);
+    OrientRgb({reduced.data, reduced.stride, width, height}, target, source.orientation);
+}
+
 } // namespace
+
+// TBitmapImage
+
+void TBitmapImage::Settle() {
+    if (!Pending())
+        return;
+    const QSize seen(Width(), Height());
+    if (colour && !image.isNull())
+        colour->ConvertRows(RowsOf(image));
+    colour = nullptr;
+    if (orientation != UprightOrientation && !image.isNull()) {
+        QImage upright(seen, QImage::Format_RGB888);
+        if (upright.isNull())
+            throw Exception(AnsiString("Cannot turn a " + SizeText(seen.width(), seen.height()) +
+                                       " picture upright: out of memory"));
+        OrientRgb(StoredRows(), RowsOf(upright), orientation);
+        image = std::move(upright);
+    }
+    emptySize = seen;
+    orientation = UprightOrientation;
+}
 
 // TBitmap
 
@@ -100,32 +151,35 @@ void TBitmap::SetSize(int width, int height) {
     if (!problem.empty())
         throw Exception(
             AnsiString("Cannot make a " + SizeText(width, height) + " bitmap: " + problem));
-    m_image->image = std::move(image);
-    m_image->emptySize = QSize(width, height);
+    m_image->Replace(std::move(image), QSize(width, height));
 }
 
 void TBitmap::LoadFromFile(const AnsiString& fileName) {
     TFileStream stream(fileName, fmOpenRead);
     QImage loaded;
     QSize size;
-    ReadBmp(stream, fileName, [&](int width, int height) {
-        std::string problem = CheckPictureSize(width, height);
-        if (problem.empty()) {
-            loaded = MakeBlackImage(width, height);
-            if (loaded.isNull() && width != 0 && height != 0)
-                problem = "out of memory for " + SizeText(width, height) + " pixels";
-        } else {
-            problem = SizeText(width, height) + " pixels: " + problem;
-        }
-        if (!problem.empty())
-            throw EInvalidGraphic(
-                AnsiString("Cannot read picture " + fileName.str() + ": " + problem));
-        size = QSize(width, height);
-        return TRgbRows{loaded.bits(), loaded.bytesPerLine(), width, height};
-    });
+    std::vector<std::uint8_t> profile;
+    ReadBmp(
+        stream, fileName,
+        [&](int width, int height) {
+            std::string problem = CheckPictureSize(width, height);
+            if (problem.empty()) {
+                loaded = MakeBlackImage(width, height);
+                if (loaded.isNull() && width != 0 && height != 0)
+                    problem = "out of memory for " + SizeText(width, height) + " pixels";
+            } else {
+                problem = SizeText(width, height) + " pixels: " + problem;
+            }
+            if (!problem.empty())
+                throw EInvalidGraphic(
+                    AnsiString("Cannot read picture " + fileName.str() + ": " + problem));
+            size = QSize(width, height);
+            return TRgbRows{loaded.bits(), loaded.bytesPerLine(), width, height};
+        },
+        &profile);
     // Only a picture read to its end replaces the old one.
-    m_image->image = std::move(loaded);
-    m_image->emptySize = size;
+    m_image->Replace(std::move(loaded), size);
+    m_image->colour = ColourTransformFor(profile, TProfilePixels::Rgb);
     m_image->format = pf24bit;
 }
 
@@ -180,6 +234,12 @@ void TCanvas::CopyRect(const TRect& destination, TCanvas* source, const TRect& s
 
     // Rows() first: it detaches the destination from any picture that shares its pixels.
     const TRgbRows target = SubRows(m_bitmap.Image().Rows(), to);
+    TBitmapImage& sourceImage = source->m_bitmap.Image();
+    if (&source->m_bitmap != &m_bitmap && sourceImage.Pending() &&
+        from == Bounds(source->m_bitmap)) {
+        DrawSeenAs(sourceImage, target);
+        return;
+    }
     if (&source->m_bitmap == &m_bitmap) {
         // Within one bitmap the two rectangles may overlap: read from a copy.
         const QImage copy =
@@ -187,7 +247,7 @@ void TCanvas::CopyRect(const TRect& destination, TCanvas* source, const TRect& s
         StretchRgb({copy.constBits(), copy.bytesPerLine(), copy.width(), copy.height()}, target);
         return;
     }
-    StretchRgb(SubRows(source->m_bitmap.Image().ConstRows(), from), target);
+    StretchRgb(SubRows(sourceImage.ConstRows(), from), target);
 }
 
 TColor TCanvas::Pixel(int x, int y) const {

@@ -56,6 +56,7 @@ int TImageList::Add(TBitmap* image, TBitmap* /*mask*/) {
     const std::string problem = "Cannot add a picture to image list " + Name().str() + ": ";
     if (image == nullptr)
         throw Exception(AnsiString(problem + "there is no picture"));
+    image->Image().Settle();
     const QImage& pixels = image->Image().image;
     if (pixels.size() != m_store->size)
         throw Exception(AnsiString(problem + "it is " + SizeText(pixels.width(), pixels.height()) +
@@ -85,6 +86,6 @@ void TImageList::GetBitmap(int index, TBitmap* bitmap) const {
     if (bitmap == nullptr)
         throw Exception(AnsiString("Cannot copy image " + std::to_string(index) +
                                    " of image list " + Name().str() + ": there is no bitmap"));
-    bitmap->Image().image = image->copy();
+    bitmap->Image().Replace(image->copy(), image->size());
     bitmap->SetPixelFormat(pf24bit);
 }

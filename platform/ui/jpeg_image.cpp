@@ -2,7 +2,10 @@
 
 #include "platform/core/exception.h"
 #include "platform/core/file_stream.h"
+#include "platform/core/orientation.h"
+#include "platform/core/photo_metadata.h"
 #include "platform/ui/bitmap_image_p.h"
+#include "platform/ui/colour_transform_p.h"
 #include "platform/ui/graphics.h"
 
 #include <QImage>
@@ -13,8 +16,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <string>
 #include <type_traits>
+#include <vector>
 
 #include <jpeglib.h>
 
@@ -99,6 +104,9 @@ void StepCreate(j_decompress_ptr cinfo, void*) {
 void StepReadHeader(j_decompress_ptr cinfo, void* context) {
     const auto& source = *static_cast<const TSource*>(context);
     jpeg_mem_src(cinfo, source.bytes, source.size);
+    // EXIF (orientation) and ICC profile segments; a segment is at most 65533 bytes.
+    jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
+    jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(cinfo, TRUE);
 }
 
@@ -123,6 +131,8 @@ struct TDecodeTarget {
     std::ptrdiff_t stride;
     bool inks;
     bool invertedInks;
+    // Inks go through the picture's profile as they are decoded, since the reduction takes RGB.
+    const TColourTransform* inkProfile;
 };
 
 // c * k / 255, rounded, without a division.
@@ -161,9 +171,14 @@ void StepDecode(j_decompress_ptr cinfo, void* context) {
         // missing scanlines.
         if (got == 0)
             break;
-        for (JDIMENSION i = 0; inkRows && i < got; ++i)
-            InksToRgb(inkRows[i], target.pixels + (first + i) * target.stride, cinfo->output_width,
-                      target.invertedInks);
+        for (JDIMENSION i = 0; inkRows && i < got; ++i) {
+            std::uint8_t* rgb = target.pixels + (first + i) * target.stride;
+            if (target.inkProfile != nullptr)
+                target.inkProfile->ConvertInks(inkRows[i], rgb,
+                                               static_cast<int>(cinfo->output_width));
+            else
+                InksToRgb(inkRows[i], rgb, cinfo->output_width, target.invertedInks);
+        }
     }
     jpeg_finish_decompress(cinfo);
 }
@@ -202,9 +217,12 @@ struct TJPEGData {
     // The decompressor stands just after the header, as a decode wants it; a decode leaves it at
     // the start again.
     bool headerRead = false;
+    // As stored, before the orientation turns them.
     int width = 0;
     int height = 0;
     TScaledSizes scaled{};
+    int orientation = UprightOrientation;
+    std::shared_ptr<const TColourTransform> colour;
 };
 
 namespace {
@@ -237,6 +255,26 @@ bool StoresInks(J_COLOR_SPACE space) {
     return space == JCS_CMYK || space == JCS_YCCK;
 }
 
+TProfilePixels ProfilePixelsOf(const jpeg_decompress_struct& cinfo) {
+    if (StoresInks(cinfo.jpeg_color_space))
+        return cinfo.saw_Adobe_marker ? TProfilePixels::InvertedInks : TProfilePixels::Inks;
+    return cinfo.jpeg_color_space == JCS_GRAYSCALE ? TProfilePixels::Grey : TProfilePixels::Rgb;
+}
+
+// The orientation and colour profile that the saved segments give; metadata that cannot be read
+// leaves the picture as stored.
+void ReadMetadata(TJPEGData& data) {
+    std::vector<std::span<const std::uint8_t>> iccChunks;
+    for (jpeg_saved_marker_ptr marker = data.cinfo.marker_list; marker; marker = marker->next) {
+        const std::span<const std::uint8_t> payload(marker->data, marker->data_length);
+        if (marker->marker == JPEG_APP0 + 2)
+            iccChunks.push_back(payload);
+        else if (data.orientation == UprightOrientation)
+            data.orientation = ExifOrientation(payload);
+    }
+    data.colour = ColourTransformFor(AssembleIccProfile(iccChunks), ProfilePixelsOf(data.cinfo));
+}
+
 } // namespace
 
 TJPEGImage::TJPEGImage() = default;
@@ -265,23 +303,40 @@ void TJPEGImage::LoadFromFile(const AnsiString& fileName) {
         data->Fail("unsupported colour space with " + std::to_string(data->cinfo.num_components) +
                    " components");
     data->Run(StepCalcScaledSizes, &data->scaled);
+    ReadMetadata(*data);
     m_data = std::move(data);
 }
 
+namespace {
+
+bool Turned(const std::unique_ptr<TJPEGData>& data) {
+    return data && SwapsAxes(data->orientation);
+}
+
+} // namespace
+
 int TJPEGImage::Width() const {
-    return m_data ? m_data->width : 0;
+    if (!m_data)
+        return 0;
+    return Turned(m_data) ? m_data->height : m_data->width;
 }
 
 int TJPEGImage::Height() const {
-    return m_data ? m_data->height : 0;
+    if (!m_data)
+        return 0;
+    return Turned(m_data) ? m_data->width : m_data->height;
 }
 
 int TJPEGImage::ScaledWidth() const {
-    return m_data ? m_data->scaled.width[m_scale] : 0;
+    if (!m_data)
+        return 0;
+    return Turned(m_data) ? m_data->scaled.height[m_scale] : m_data->scaled.width[m_scale];
 }
 
 int TJPEGImage::ScaledHeight() const {
-    return m_data ? m_data->scaled.height[m_scale] : 0;
+    if (!m_data)
+        return 0;
+    return Turned(m_data) ? m_data->scaled.width[m_scale] : m_data->scaled.height[m_scale];
 }
 
 void TJPEGImage::DrawInto(TBitmap* bitmap) const {
@@ -300,13 +355,20 @@ void TJPEGImage::DrawInto(TBitmap* bitmap) const {
     cinfo.scale_num = 1;
     cinfo.scale_denom = 1U << m_scale;
 
-    QImage image(ScaledWidth(), ScaledHeight(), QImage::Format_RGB888);
+    const int width = data.scaled.width[m_scale];
+    const int height = data.scaled.height[m_scale];
+    QImage image(width, height, QImage::Format_RGB888);
     if (image.isNull()) {
         jpeg_abort_decompress(&cinfo);
-        data.Fail("not enough memory for a " + std::to_string(ScaledWidth()) + " by " +
-                  std::to_string(ScaledHeight()) + " picture");
+        data.Fail("not enough memory for a " + std::to_string(width) + " by " +
+                  std::to_string(height) + " picture");
     }
-    TDecodeTarget target{image.bits(), image.bytesPerLine(), inks, cinfo.saw_Adobe_marker != 0};
+    const bool inkProfile = data.colour && data.colour->TakesInks();
+    TDecodeTarget target{image.bits(), image.bytesPerLine(), inks, cinfo.saw_Adobe_marker != 0,
+                         inkProfile ? data.colour.get() : nullptr};
     data.Run(StepDecode, &target);
-    bitmap->Image().image = std::move(image);
+    TBitmapImage& pixels = bitmap->Image();
+    pixels.Replace(std::move(image), QSize(width, height));
+    pixels.orientation = data.orientation;
+    pixels.colour = inkProfile ? nullptr : data.colour;
 }

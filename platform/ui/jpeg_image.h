@@ -23,7 +23,8 @@ public:
     // Reads the file and its header; raises EFOpenError or EInvalidGraphic naming the file and the
     // cause ("not a JPEG file", a picture beyond MaxPicturePixels, ...).
     void LoadFromFile(const AnsiString& fileName);
-    // The picture's own size.
+    // The picture's own size, as it is seen: a picture whose EXIF orientation turns it a quarter
+    // has its stored sides swapped.
     int Width() const;
     int Height() const;
 
@@ -34,7 +35,10 @@ public:
     int ScaledHeight() const;
 
     // Decodes the picture at the current scale into bitmap as 24-bit RGB, whatever its colour
-    // space (greyscale, YCbCr, RGB, CMYK, YCCK). Raises EInvalidGraphic for damaged data.
+    // space (greyscale, YCbCr, RGB, CMYK, YCCK), seen as its file says: upright by its EXIF
+    // orientation, in sRGB from its ICC profile. The bitmap applies both when its pixels are used,
+    // to the reduced picture only when it is stretched whole onto a smaller one. Raises
+    // EInvalidGraphic for damaged data; metadata that cannot be read leaves the picture as stored.
     void DrawInto(TBitmap* bitmap) const;
 
 private:
