@@ -7,8 +7,12 @@
 
 class TStream;
 
+// The reader's own working memory, besides the rows it fills: its read buffer.
+constexpr std::int64_t BmpReaderBytes = std::int64_t{512} * 1024;
+
 // Decodes a Windows bitmap (BMP) file from stream. Once the header has been checked, allocate is
 // called once with the picture's size and returns the rows to fill; every pixel of them is written.
-// Raises EInvalidGraphic naming fileName and the cause for anything that is not a readable BMP.
+// Raises EInvalidGraphic naming fileName and the cause for anything that is not a readable BMP, and
+// EApplicationClosing between rows once decodes are stopped.
 void ReadBmp(TStream& stream, const AnsiString& fileName,
              const std::function<TRgbRows(int width, int height)>& allocate);

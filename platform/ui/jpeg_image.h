@@ -34,10 +34,17 @@ public:
     int ScaledHeight() const;
 
     // Decodes the picture at the current scale into bitmap as 24-bit RGB, whatever its colour
-    // space (greyscale, YCbCr, RGB, CMYK, YCCK). Raises EInvalidGraphic for damaged data.
+    // space (greyscale, YCbCr, RGB, CMYK, YCCK). Raises EInvalidGraphic for damaged data,
+    // EOutOfMemory naming the file when memory runs out or the decode needs more working memory
+    // than the decode budget holds (TDecodeBudget: it waits until others have ended when it fits),
+    // and EApplicationClosing when decodes are stopped. A loaded picture holds its compressed data
+    // in the budget until it has been drawn; a thread draws one picture at a time.
     void DrawInto(TBitmap* bitmap) const;
 
 private:
+    void Load(const AnsiString& fileName);
+    void Draw(TBitmap* bitmap) const;
+
     std::unique_ptr<TJPEGData> m_data;
     TJPEGScale m_scale = jsFullSize;
 };
