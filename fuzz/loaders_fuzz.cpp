@@ -27,8 +27,8 @@ constexpr int ThumbHeight = 110;
 // One name the probe sniffs (JPG) and one it takes by its extension alone (BMP).
 constexpr const char* SniffedPath = ".\\DATA\\FUZZ.JPG";
 constexpr const char* BitmapPath = ".\\DATA\\FUZZ.BMP";
-// Room for a 1000 by 1000 bitmap, or a JPEG picture of about the same size at its scale.
-constexpr std::int64_t FuzzBudgetBytes = std::int64_t{4} * 1024 * 1024;
+// Room for a bitmap of a quarter megapixel, or a JPEG picture of about that size at its scale.
+constexpr std::int64_t FuzzBudgetBytes = std::int64_t{1} * 1024 * 1024;
 
 void WriteInput(const char* fileName, const std::uint8_t* data, std::size_t size) {
     std::ofstream out(std::filesystem::path("DATA") / fileName, std::ios::binary | std::ios::trunc);
