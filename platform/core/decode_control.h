@@ -26,10 +26,11 @@ void CheckDecodesGoOn();
 // thread that took it.
 class TDecodeBudget {
 public:
-    // 512 MiB: the most that libjpeg may take for one decode, so any picture that the decoders
-    // accept alone also fits the budget alone, while ten workers, each inside a large progressive
-    // picture, stay near this much rather than ten times it.
-    static constexpr std::int64_t DefaultBytes = std::int64_t{512} * 1024 * 1024;
+    // 640 MiB: the most that one JPEG decode may take, libjpeg's 512 MiB and the 128 MiB of a
+    // compressed file, so any picture that the decoders accept alone also fits the budget alone;
+    // ten workers, each inside a large progressive picture, stay near this much rather than ten
+    // times it.
+    static constexpr std::int64_t DefaultBytes = std::int64_t{640} * 1024 * 1024;
 
     class TReservation {
     public:
