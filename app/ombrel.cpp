@@ -1,5 +1,7 @@
 #include "app/fMain.h"
 
+#include <exception>
+
 // The program's entry. Anything that escapes start-up or the message loop is shown, and the program
 // ends with 0 all the same.
 int ProgramMain() {
@@ -9,6 +11,9 @@ int ProgramMain() {
         Application->Run();
     } catch (Exception& exception) {
         Application->ShowException(&exception);
+    } catch (std::exception&) {
+        // Its own words, or that memory ran out.
+        Application->HandleException(std::current_exception());
     } catch (...) {
         try {
             throw Exception("");

@@ -2,8 +2,13 @@
 // as a fill does: each must give a thumbnail of the form's size or raise an Exception that names
 // the file. The application and the form are made once, headless, in a folder of the fuzzer's own:
 // it becomes the current directory, so give the fuzzer absolute paths.
+//
+// The decode budget is cut to a few MiB: a header that claims a huge picture is then refused before
+// anything is allocated, by the same check that holds back a real decode, and an input costs
+// microseconds rather than the filling of hundreds of megabytes.
 
 #include "app/fMain.h"
+#include "platform/core/decode_control.h"
 #include "platform/core/exception.h"
 
 #include <cstddef>
@@ -22,6 +27,8 @@ constexpr int ThumbHeight = 110;
 // One name the probe sniffs (JPG) and one it takes by its extension alone (BMP).
 constexpr const char* SniffedPath = ".\\DATA\\FUZZ.JPG";
 constexpr const char* BitmapPath = ".\\DATA\\FUZZ.BMP";
+// Room for a bitmap of a quarter megapixel, or a JPEG picture of about that size at its scale.
+constexpr std::int64_t FuzzBudgetBytes = std::int64_t{1} * 1024 * 1024;
 
 void WriteInput(const char* fileName, const std::uint8_t* data, std::size_t size) {
     std::ofstream out(std::filesystem::path("DATA") / fileName, std::ios::binary | std::ios::trunc);
@@ -54,6 +61,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
         std::abort();
     std::filesystem::current_path(folder);
     std::filesystem::create_directory("DATA");
+    TDecodeBudget::Process().SetTotal(FuzzBudgetBytes);
     // Never destroyed: the fuzzer leaves through exit(), when Qt's own globals may already be gone,
     // so tearing the application down then would crash in Qt.
     static TApplication* const application = std::make_unique<TApplication>().release();

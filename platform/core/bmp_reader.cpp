@@ -7,6 +7,7 @@
 
 #include "platform/core/bmp_reader.h"
 
+#include "platform/core/decode_control.h"
 #include "platform/core/exception.h"
 #include "platform/core/file_stream.h"
 
@@ -480,6 +481,7 @@ void DecodeRows(TBmpInput& input, const TBmpFormat& format, const TRgbRows& rows
         static_cast<int>(SegmentBytes * 8 / static_cast<std::size_t>(format.bitCount)) / 8 * 8;
     const std::int64_t padding = RowBytes(format) - RowDataBytes(format);
     for (int i = 0; i < format.height; ++i) {
+        CheckDecodesGoOn();
         std::uint8_t* row = rows.Row(format.topDown ? i : format.height - 1 - i);
         for (int x = 0; x < format.width; x += segmentPixels) {
             const int count = std::min(segmentPixels, format.width - x);
@@ -549,6 +551,7 @@ private:
     }
 
     void NextLine() {
+        CheckDecodesGoOn();
         m_x = 0;
         ++m_y;
     }
@@ -579,6 +582,7 @@ private:
 
 void FillRows(const TRgbRows& rows, const TColour& colour) {
     for (int y = 0; y < rows.height; ++y) {
+        CheckDecodesGoOn();
         std::uint8_t* pixel = rows.Row(y);
         for (int x = 0; x < rows.width; ++x, pixel += 3) {
             pixel[0] = colour.r;

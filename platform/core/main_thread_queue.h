@@ -10,13 +10,6 @@
 #include <mutex>
 #include <thread>
 
-// Raised in a worker whose call to the user-interface thread was not run because the application is
-// closing. A worker that ends with it has nothing worth showing.
-class EApplicationClosing : public EThread {
-public:
-    using EThread::EThread;
-};
-
 // The calls that worker threads hand to the user-interface thread. The application makes one on its
 // user-interface thread for the whole run; workers reach it through TThread::Synchronize. At most
 // one exists at a time.

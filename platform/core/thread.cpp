@@ -1,14 +1,14 @@
 #include "platform/core/thread.h"
 
+#include "platform/core/decode_control.h"
 #include "platform/core/exception.h"
 #include "platform/core/main_thread_queue.h"
 
-#include <cassert>
 #include <system_error>
 
 namespace {
 
-// The worker threads of the process that have not ended, never-resumed ones included.
+// The worker threads of the process that were started and have not ended.
 struct TLiveThreads {
     std::mutex mutex;
     std::condition_variable ended;
@@ -55,17 +55,21 @@ void ReportToMainThread(const std::exception_ptr& error) {
 } // namespace
 
 TThread::TThread(bool createSuspended) {
-    AddLiveThread();
+    TMainThreadQueue* const queue = TMainThreadQueue::Current();
+    if (!createSuspended && (queue == nullptr || !queue->IsMainThread()))
+        throw EThread("Cannot make a worker thread running here: only the user-interface thread "
+                      "can start it once it is complete; make it suspended and call Resume");
     try {
         m_thread = std::thread(&TThread::ThreadProc, this);
     } catch (const std::system_error& error) {
-        RemoveLiveThread();
         throw EThread(AnsiString("Cannot create a worker thread: ") + error.code().message());
     }
-    // The thread may then call Execute before the derived constructor has finished: the program's
-    // workers are made suspended and resume as the last step of their constructor.
-    if (!createSuspended)
-        Resume();
+    if (createSuspended)
+        return;
+    // The derived constructors are still to run; the user-interface thread runs this call only
+    // between its handlers, by which time the object is complete.
+    m_startsWhenComplete = true;
+    queue->Post([gate = m_start] { gate->Open(); });
 }
 
 // A thread that freed itself has detached on the way; one that was never resumed is let go
@@ -75,30 +79,39 @@ TThread::~TThread() {
     if (!m_thread.joinable())
         return;
     {
-        std::lock_guard lock(m_start.mutex);
-        if (m_start.state == TStart::Waiting) {
-            m_start.state = TStart::Abandon;
-            m_start.changed.notify_one();
+        std::lock_guard lock(m_start->mutex);
+        if (m_start->state == TStart::Waiting) {
+            m_start->state = TStart::Abandon;
+            m_start->changed.notify_one();
         }
     }
     m_thread.join();
 }
 
-// Notifies under the lock: once it is released, a thread that frees itself may run to its end and
-// take m_start with it.
+// Counted live under the gate's lock, before the thread can run, so that WaitForAll cannot miss it.
+// Notifies under the lock: once it is released, a thread that frees itself may run to its end.
+bool TThread::TStartGate::Open() {
+    std::lock_guard lock(mutex);
+    if (state != TStart::Waiting)
+        return false;
+    AddLiveThread();
+    state = TStart::Run;
+    changed.notify_one();
+    return true;
+}
+
 void TThread::Resume() {
-    std::lock_guard lock(m_start.mutex);
-    if (m_start.state != TStart::Waiting)
-        return;
-    m_start.state = TStart::Run;
-    m_start.changed.notify_one();
+    m_start->Open();
 }
 
 void TThread::WaitFor() {
-    assert(!FreeOnTerminate && "a thread that frees itself cannot be waited for");
+    if (FreeOnTerminate)
+        throw EThread("Cannot wait for a worker thread that frees itself: it may be gone already");
+    if (m_startsWhenComplete)
+        Resume();
     {
-        std::lock_guard lock(m_start.mutex);
-        if (m_start.state != TStart::Run)
+        std::lock_guard lock(m_start->mutex);
+        if (m_start->state != TStart::Run)
             throw EThread("Cannot wait for a worker thread that was never resumed: it would wait "
                           "forever");
     }
@@ -126,6 +139,9 @@ void TThread::DoTerminate() {
 }
 
 void TThread::SynchronizeCall(const std::function<void()>& call) {
+    if (TDecodeBudget::HeldByThisThread() > 0)
+        throw EThread("A worker's call to the user-interface thread was not run: the worker holds "
+                      "decode memory, which the user-interface thread may be waiting for");
     TMainThreadQueue* const queue = TMainThreadQueue::Current();
     if (queue == nullptr)
         throw EThread("A worker's call to the user-interface thread was not run: the application "
@@ -134,16 +150,17 @@ void TThread::SynchronizeCall(const std::function<void()>& call) {
 }
 
 void TThread::ThreadProc() {
-    if (WaitForStart())
-        Run();
+    if (!WaitForStart())
+        return;
+    Run();
     // The very last step: once the count drops, WaitForAll's caller may end the process.
     RemoveLiveThread();
 }
 
 bool TThread::WaitForStart() {
-    std::unique_lock lock(m_start.mutex);
-    m_start.changed.wait(lock, [this] { return m_start.state != TStart::Waiting; });
-    return m_start.state == TStart::Run;
+    std::unique_lock lock(m_start->mutex);
+    m_start->changed.wait(lock, [this] { return m_start->state != TStart::Waiting; });
+    return m_start->state == TStart::Run;
 }
 
 // Runs Execute and everything that follows it, up to freeing the object.

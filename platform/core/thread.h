@@ -14,21 +14,26 @@
 class TThread {
 public:
     // Raises EThread when the thread cannot be made. A suspended thread runs once Resume is called.
+    // One made running starts only once the object is complete: when the user-interface thread
+    // next runs the calls handed to it, or at Resume or WaitFor if one comes first. Only the
+    // user-interface thread can tell that moment, so only it may make a thread running.
     explicit TThread(bool createSuspended);
     virtual ~TThread();
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;
 
     void Resume();
-    // Blocks until Execute has ended. Not for threads that free themselves.
+    // Blocks until Execute has ended. Raises EThread for a thread that frees itself (it may be gone
+    // already) and for one that was never resumed (it would wait forever).
     void WaitFor();
 
     // Set before Resume: the thread reads it when Execute has ended.
     bool FreeOnTerminate = false;
 
-    // Blocks until every thread made so far has ended; the application calls it at shutdown.
+    // Blocks until every thread that was started has ended; the application calls it at shutdown.
+    // A thread that was never resumed does not count: it will never run.
     static void WaitForAll();
-    // The threads made so far that have not ended yet.
+    // The threads started so far that have not ended yet.
     static int LiveCount();
 
 protected:
@@ -38,6 +43,8 @@ protected:
     virtual void DoTerminate();
 
     // Runs method on the user-interface thread while this thread waits; rethrows what it threw.
+    // Raises EThread while this thread holds decode memory: the user-interface thread may itself be
+    // waiting for that memory.
     template <class TDerived> void Synchronize(void (TDerived::*method)()) {
         SynchronizeCall([this, method] { (static_cast<TDerived*>(this)->*method)(); });
     }
@@ -46,8 +53,12 @@ private:
     enum class TStart { Waiting, Run, Abandon };
 
     // Holds the new thread until Resume, or lets it go without running when the object is deleted
-    // unresumed.
+    // unresumed. Shared with the call that starts a thread made running, which may come after the
+    // object is gone.
     struct TStartGate {
+        // Waiting to Run; false when the gate was no longer waiting.
+        bool Open();
+
         std::mutex mutex;
         std::condition_variable changed;
         TStart state = TStart::Waiting;
@@ -59,6 +70,7 @@ private:
     void Run();
 
     std::thread m_thread;
-    TStartGate m_start;
+    std::shared_ptr<TStartGate> m_start = std::make_shared<TStartGate>();
+    bool m_startsWhenComplete = false;
     std::exception_ptr m_fatalException;
 };

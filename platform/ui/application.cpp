@@ -1,5 +1,6 @@
 #include "platform/ui/application.h"
 
+#include "platform/core/decode_control.h"
 #include "platform/core/main_thread_queue.h"
 #include "platform/core/thread.h"
 #include "platform/ui/application_p.h"
@@ -16,6 +17,8 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <deque>
+#include <new>
 #include <string>
 
 TApplication* Application = nullptr;
@@ -88,6 +91,11 @@ struct TApplicationState {
     bool queueClosed = false;
 
     std::function<void(const AnsiString&)> presenter;
+    // One message box at a time: what comes while one is open waits here for it to close.
+    std::deque<AnsiString> waitingMessages;
+    bool showingMessage = false;
+    // Once the main window has closed, nothing more is shown.
+    bool mainWindowClosed = false;
 };
 
 void CallFromQt(const std::function<void()>& code) noexcept {
@@ -121,6 +129,7 @@ TApplication::~TApplication() {
 
 void TApplication::Initialize() {
     TApplicationState& state = *m_state;
+    AllowDecodes();
     if (QCoreApplication::instance() == nullptr) {
         state.programPath = program_invocation_name;
         state.argv = {state.programPath.data(), nullptr};
@@ -158,7 +167,9 @@ void TApplication::Run() {
     if (m_mainForm != nullptr && m_mainForm->Widget().widget != nullptr) {
         QPointer<QWidget> window = m_mainForm->Widget().widget.data();
         QEventLoop loop;
-        FormWindow(*m_mainForm).onClosed = [&loop] {
+        // Before the loop has ended: the events already queued still run, and may show errors.
+        FormWindow(*m_mainForm).onClosed = [this, &loop] {
+            MainWindowClosed();
             loop.quit();
         };
         QObject::connect(window, &QObject::destroyed, &loop, &QEventLoop::quit);
@@ -166,14 +177,23 @@ void TApplication::Run() {
         loop.exec();
         if (window != nullptr)
             FormWindow(*m_mainForm).onClosed = nullptr;
+        MainWindowClosed();
     }
     CloseMainThreadQueue();
+}
+
+void TApplication::MainWindowClosed() {
+    m_state->mainWindowClosed = true;
+    m_state->waitingMessages.clear();
+    StopDecodes();
 }
 
 void TApplication::CloseMainThreadQueue() {
     if (m_state->queueClosed)
         return;
     m_state->queueClosed = true;
+    // Workers inside a decode stop at its next rows instead of holding the exit up.
+    StopDecodes();
     if (m_state->queue != nullptr)
         m_state->queue->Close();
     // Workers blocked in Synchronize have just been released with an error; wait for them to end.
@@ -181,7 +201,26 @@ void TApplication::CloseMainThreadQueue() {
 }
 
 void TApplication::ShowException(const Exception* exception) {
-    const AnsiString message = exception != nullptr ? exception->Message() : AnsiString();
+    if (m_state->mainWindowClosed)
+        return;
+    m_state->waitingMessages.push_back(exception != nullptr ? exception->Message() : AnsiString());
+    // A box is open further up this thread's stack: its loop brought this error here, and the box
+    // shows it once it closes.
+    if (m_state->showingMessage)
+        return;
+    m_state->showingMessage = true;
+    struct TShowing {
+        TApplicationState& state;
+        ~TShowing() { state.showingMessage = false; }
+    } const showing{*m_state};
+    while (!m_state->waitingMessages.empty()) {
+        const AnsiString message = m_state->waitingMessages.front();
+        m_state->waitingMessages.pop_front();
+        Present(message);
+    }
+}
+
+void TApplication::Present(const AnsiString& message) {
     if (m_state->presenter) {
         m_state->presenter(message);
         return;
@@ -195,6 +234,7 @@ void TApplication::ShowException(const Exception* exception) {
     box.exec();
 }
 
+// Only a thrown value that is no exception at all is left without words.
 void TApplication::HandleException(std::exception_ptr exception) {
     if (exception == nullptr)
         return;
@@ -202,6 +242,12 @@ void TApplication::HandleException(std::exception_ptr exception) {
         std::rethrow_exception(exception);
     } catch (const Exception& error) {
         ShowException(&error);
+    } catch (const std::bad_alloc&) {
+        const EOutOfMemory outOfMemory("Out of memory");
+        ShowException(&outOfMemory);
+    } catch (const std::exception& error) {
+        const Exception wrapped(error.what());
+        ShowException(&wrapped);
     } catch (...) {
         const Exception unknown("");
         ShowException(&unknown);

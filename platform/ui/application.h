@@ -36,8 +36,11 @@ public:
     // an event handler is shown and the loop goes on.
     void Run();
     // Shows the exception's message to the user, in a modal message box unless a presenter is set.
+    // One at a time: a message that comes while one is shown waits until it is closed. Nothing is
+    // shown once the main window has closed.
     void ShowException(const Exception* exception);
-    // Shows any thrown object: an Exception by its message, anything else with an empty message.
+    // Shows any thrown object: an Exception or another standard exception by its message, running
+    // out of memory as such, anything else with an empty message.
     void HandleException(std::exception_ptr exception);
     // Replaces the message box, for tests.
     void SetExceptionPresenter(std::function<void(const AnsiString& message)> presenter);
@@ -48,6 +51,8 @@ public:
     AnsiString Title() const;
 
 private:
+    void Present(const AnsiString& message);
+    void MainWindowClosed();
     void CloseMainThreadQueue();
     void LoadForm(TForm& form, const AnsiString& className, const TPublishedMembers& published);
 

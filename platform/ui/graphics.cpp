@@ -1,5 +1,6 @@
 #include "platform/ui/graphics.h"
 
+#include "platform/core/decode_control.h"
 #include "platform/core/exception.h"
 #include "platform/core/file_stream.h"
 #include "platform/core/orientation.h"
@@ -155,24 +156,30 @@ void TBitmap::SetSize(int width, int height) {
 }
 
 void TBitmap::LoadFromFile(const AnsiString& fileName) {
+    NamingOutOfMemory(fileName, [&] { Load(fileName); });
+}
+
+// The whole picture is made at its own size, so that is what the decode reserves of the budget.
+void TBitmap::Load(const AnsiString& fileName) {
     TFileStream stream(fileName, fmOpenRead);
     QImage loaded;
     QSize size;
     std::vector<std::uint8_t> profile;
+    TDecodeBudget::TReservation reservation;
     ReadBmp(
         stream, fileName,
         [&](int width, int height) {
             std::string problem = CheckPictureSize(width, height);
-            if (problem.empty()) {
-                loaded = MakeBlackImage(width, height);
-                if (loaded.isNull() && width != 0 && height != 0)
-                    problem = "out of memory for " + SizeText(width, height) + " pixels";
-            } else {
-                problem = SizeText(width, height) + " pixels: " + problem;
-            }
             if (!problem.empty())
-                throw EInvalidGraphic(
-                    AnsiString("Cannot read picture " + fileName.str() + ": " + problem));
+                throw EInvalidGraphic(AnsiString("Cannot read picture " + fileName.str() + ": " +
+                                                 SizeText(width, height) + " pixels: " + problem));
+            reservation = TDecodeBudget::Process().Reserve(
+                std::int64_t{width} * height * 3 + BmpReaderBytes, fileName);
+            loaded = MakeBlackImage(width, height);
+            if (loaded.isNull() && width != 0 && height != 0)
+                throw EOutOfMemory(AnsiString("Cannot read picture " + fileName.str() +
+                                              ": out of memory for " + SizeText(width, height) +
+                                              " pixels"));
             size = QSize(width, height);
             return TRgbRows{loaded.bits(), loaded.bytesPerLine(), width, height};
         },

@@ -99,8 +99,10 @@ public:
 
     TCanvas* Canvas() { return &m_canvas; }
 
-    // Replaces the picture by the Windows bitmap (BMP) file's; raises EFOpenError or
-    // EInvalidGraphic naming the file and the cause. Reads BMP only, whatever the file's name.
+    // Replaces the picture by the Windows bitmap (BMP) file's; raises EFOpenError, EInvalidGraphic
+    // or EOutOfMemory naming the file and the cause, and EApplicationClosing when decodes are
+    // stopped. Reads BMP only, whatever the file's name. The decode's memory is reserved of the
+    // decode budget (TDecodeBudget) while it runs.
     void LoadFromFile(const AnsiString& fileName);
 
     // The platform's own access to the pixels.
@@ -108,6 +110,8 @@ public:
     const TBitmapImage& Image() const { return *m_image; }
 
 private:
+    void Load(const AnsiString& fileName);
+
     std::unique_ptr<TBitmapImage> m_image;
     TCanvas m_canvas;
 };

@@ -1,5 +1,6 @@
 #include "platform/ui/jpeg_image.h"
 
+#include "platform/core/decode_control.h"
 #include "platform/core/exception.h"
 #include "platform/core/file_stream.h"
 #include "platform/core/orientation.h"
@@ -22,6 +23,8 @@
 #include <vector>
 
 #include <jpeglib.h>
+// After jpeglib.h, which it needs.
+#include <jerror.h>
 
 // JPEG pictures are decoded with libjpeg-turbo directly rather than through Qt's reader: a
 // thumbnail wants the 1/2, 1/4 or 1/8 scale done in the DCT domain and written straight into the
@@ -48,8 +51,12 @@ constexpr int RowsPerRead = 16;
 // functions below and libjpeg's own) may own anything with a destructor.
 struct TJpegErrors {
     jpeg_error_mgr manager;
+    // Progress comes here too: libjpeg calls it inside jpeg_start_decompress, where a progressive
+    // picture spends most of its time, as well as between scanlines.
+    jpeg_progress_mgr progress;
     std::jmp_buf jump;
     int corruptDataWarnings;
+    bool stopped;
     // Room for libjpeg's message and our words around it.
     char message[JMSG_LENGTH_MAX + 64];
 };
@@ -80,6 +87,37 @@ void EmitMessage(j_common_ptr cinfo, int level) {
 }
 
 void OutputMessage(j_common_ptr) {}
+
+// Leaves the decode as an error does, once decodes are to stop.
+void StopIfDecodesStopped(j_common_ptr cinfo) {
+    if (!DecodesStopped())
+        return;
+    TJpegErrors& errors = ErrorsOf(cinfo);
+    errors.stopped = true;
+    std::longjmp(errors.jump, 1);
+}
+
+// What libjpeg will allocate for a decode: whole-picture coefficient arrays when the picture comes
+// in several scans (progressive files chiefly), else a row of blocks per component; and a margin
+// for its row buffers. Read once the header has been, when libjpeg has sized each component.
+std::int64_t DecoderBytes(j_decompress_ptr cinfo) {
+    const bool wholePicture = jpeg_has_multiple_scans(cinfo) != 0;
+    std::int64_t bytes = std::int64_t{1024} * 1024;
+    for (int c = 0; c < cinfo->num_components; ++c) {
+        const jpeg_component_info& component = cinfo->comp_info[c];
+        const auto roundUp = [](std::int64_t value, std::int64_t step) {
+            return (value + step - 1) / step * step;
+        };
+        const std::int64_t across = roundUp(component.width_in_blocks, component.h_samp_factor);
+        const std::int64_t down = wholePicture
+                                      ? roundUp(component.height_in_blocks, component.v_samp_factor)
+                                      : component.v_samp_factor;
+        bytes += across * down * DCTSIZE2 * std::int64_t{sizeof(JCOEF)};
+        // Sample rows for the inverse transform, the upsampling and the colour conversion.
+        bytes += across * DCTSIZE * std::int64_t{cinfo->max_v_samp_factor} * DCTSIZE * 4;
+    }
+    return bytes;
+}
 
 using TStep = void (*)(j_decompress_ptr cinfo, void* context);
 
@@ -161,6 +199,7 @@ void StepDecode(j_decompress_ptr cinfo, void* context) {
         inkRows = cinfo->mem->alloc_sarray(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
                                            cinfo->output_width * 4, RowsPerRead);
     while (cinfo->output_scanline < cinfo->output_height) {
+        StopIfDecodesStopped(reinterpret_cast<j_common_ptr>(cinfo));
         const JDIMENSION first = cinfo->output_scanline;
         const JDIMENSION wanted = std::min<JDIMENSION>(RowsPerRead, cinfo->output_height - first);
         JSAMPROW rows[RowsPerRead];
@@ -194,23 +233,40 @@ struct TJPEGData {
     TJPEGData(const TJPEGData&) = delete;
     TJPEGData& operator=(const TJPEGData&) = delete;
 
-    // Runs step on the decompressor, raising EInvalidGraphic with libjpeg's reason on failure.
+    // Runs step on the decompressor, raising EInvalidGraphic with libjpeg's reason on failure,
+    // EOutOfMemory when its memory ran out and EApplicationClosing when decodes were stopped.
     void Run(TStep step, void* context) {
         errors.corruptDataWarnings = 0;
+        errors.stopped = false;
         if (RunGuarded(&cinfo, errors, step, context))
             return;
         if (created)
             jpeg_abort_decompress(&cinfo);
         headerRead = false;
+        if (errors.stopped)
+            throw EApplicationClosing("The application is closing: the decode of " + fileName +
+                                      " was stopped");
+        const int code = errors.manager.msg_code;
+        if (code == JERR_OUT_OF_MEMORY || code == JERR_NO_BACKING_STORE)
+            throw EOutOfMemory("Cannot read picture " + fileName + ": out of memory (" +
+                               errors.message + ")");
         Fail(errors.message);
     }
+    // The compressed data, read afresh, for a decode that holds its reservation.
+    void ReadBytes();
     [[noreturn]] void Fail(const std::string& cause) const {
         throw EInvalidGraphic("Cannot read picture " + fileName + ": " + cause);
     }
 
     AnsiString fileName;
+    // The compressed data, held only under a reservation of the decode budget; the file's size
+    // counts in it.
     std::unique_ptr<unsigned char[]> bytes;
     std::size_t size = 0;
+    std::int64_t fileSize = 0;
+    // What libjpeg will allocate for a decode, read from the header.
+    std::int64_t decoderBytes = 0;
+    TDecodeBudget::TReservation reservation;
     TJpegErrors errors{};
     jpeg_decompress_struct cinfo{};
     bool created = false;
@@ -225,25 +281,22 @@ struct TJPEGData {
     std::shared_ptr<const TColourTransform> colour;
 };
 
-namespace {
-
-std::unique_ptr<TJPEGData> ReadWholeFile(const AnsiString& fileName) {
+void TJPEGData::ReadBytes() {
     TFileStream stream(fileName, fmOpenRead);
-    auto data = std::make_unique<TJPEGData>(fileName);
-    const std::int64_t size = stream.Size();
-    if (size > MaxFileBytes)
-        data->Fail("the file is " + std::to_string(size) + " bytes, more than the " +
-                   std::to_string(MaxFileBytes) + " a picture may take");
-    data->bytes = std::make_unique_for_overwrite<unsigned char[]>(static_cast<std::size_t>(size));
-    while (data->size < static_cast<std::size_t>(size)) {
-        const int got = stream.Read(data->bytes.get() + data->size,
-                                    static_cast<int>(static_cast<std::size_t>(size) - data->size));
+    // A file that grew since its size was reserved is read no further than that.
+    const auto wanted =
+        static_cast<std::size_t>(std::min({stream.Size(), fileSize, reservation.Bytes()}));
+    bytes = std::make_unique_for_overwrite<unsigned char[]>(wanted);
+    size = 0;
+    while (size < wanted) {
+        const int got = stream.Read(bytes.get() + size, static_cast<int>(wanted - size));
         if (got <= 0)
             break;
-        data->size += static_cast<std::size_t>(got);
+        size += static_cast<std::size_t>(got);
     }
-    return data;
 }
+
+namespace {
 
 void ReadHeader(TJPEGData& data) {
     TSource source{data.bytes.get(), static_cast<unsigned long>(data.size)};
@@ -281,7 +334,17 @@ TJPEGImage::TJPEGImage() = default;
 TJPEGImage::~TJPEGImage() = default;
 
 void TJPEGImage::LoadFromFile(const AnsiString& fileName) {
-    std::unique_ptr<TJPEGData> data = ReadWholeFile(fileName);
+    NamingOutOfMemory(fileName, [&] { Load(fileName); });
+}
+
+void TJPEGImage::Load(const AnsiString& fileName) {
+    auto data = std::make_unique<TJPEGData>(fileName);
+    data->fileSize = TFileStream(fileName, fmOpenRead).Size();
+    if (data->fileSize > MaxFileBytes)
+        data->Fail("the file is " + std::to_string(data->fileSize) + " bytes, more than the " +
+                   std::to_string(MaxFileBytes) + " a picture may take");
+    data->reservation = TDecodeBudget::Process().Reserve(data->fileSize, fileName);
+    data->ReadBytes();
     jpeg_std_error(&data->errors.manager);
     data->errors.manager.error_exit = ErrorExit;
     data->errors.manager.emit_message = EmitMessage;
@@ -290,6 +353,8 @@ void TJPEGImage::LoadFromFile(const AnsiString& fileName) {
     data->cinfo.client_data = &data->errors;
     data->Run(StepCreate, nullptr);
     data->created = true;
+    data->errors.progress.progress_monitor = StopIfDecodesStopped;
+    data->cinfo.progress = &data->errors.progress;
 
     ReadHeader(*data);
     data->width = static_cast<int>(data->cinfo.image_width);
@@ -304,6 +369,7 @@ void TJPEGImage::LoadFromFile(const AnsiString& fileName) {
                    " components");
     data->Run(StepCalcScaledSizes, &data->scaled);
     ReadMetadata(*data);
+    data->decoderBytes = DecoderBytes(&data->cinfo);
     m_data = std::move(data);
 }
 
@@ -342,8 +408,26 @@ int TJPEGImage::ScaledHeight() const {
 void TJPEGImage::DrawInto(TBitmap* bitmap) const {
     if (!m_data)
         throw EInvalidGraphic("Cannot draw a JPEG picture: none has been loaded");
+    NamingOutOfMemory(m_data->fileName, [&] { Draw(bitmap); });
+}
+
+// The whole decode runs under one reservation of the budget, the compressed data included. When
+// the one taken for reading the file is too small, both are given up before waiting for a larger
+// one, and the file is read again: nothing is held while waiting.
+void TJPEGImage::Draw(TBitmap* bitmap) const {
     // The decompressor is working state, not part of the picture, so a const draw may drive it.
     TJPEGData& data = *m_data;
+    const std::int64_t needed =
+        data.fileSize + data.decoderBytes + std::int64_t{ScaledWidth()} * ScaledHeight() * 3;
+    if (!data.bytes || data.reservation.Bytes() < needed) {
+        if (data.headerRead)
+            jpeg_abort_decompress(&data.cinfo);
+        data.headerRead = false;
+        data.bytes.reset();
+        data.reservation.Release();
+        data.reservation = TDecodeBudget::Process().Reserve(needed, data.fileName);
+        data.ReadBytes();
+    }
     if (!data.headerRead)
         ReadHeader(data);
     data.headerRead = false;
@@ -360,8 +444,8 @@ void TJPEGImage::DrawInto(TBitmap* bitmap) const {
     QImage image(width, height, QImage::Format_RGB888);
     if (image.isNull()) {
         jpeg_abort_decompress(&cinfo);
-        data.Fail("not enough memory for a " + std::to_string(width) + " by " +
-                  std::to_string(height) + " picture");
+        throw EOutOfMemory("Cannot read picture " + data.fileName + ": out of memory for a " +
+                           std::to_string(width) + " by " + std::to_string(height) + " picture");
     }
     const bool inkProfile = data.colour && data.colour->TakesInks();
     TDecodeTarget target{image.bits(), image.bytesPerLine(), inks, cinfo.saw_Adobe_marker != 0,
@@ -371,4 +455,8 @@ void TJPEGImage::DrawInto(TBitmap* bitmap) const {
     pixels.Replace(std::move(image), QSize(width, height));
     pixels.orientation = data.orientation;
     pixels.colour = inkProfile ? nullptr : data.colour;
+    // The decode is over: its memory goes back to the budget, and a later draw reads the file
+    // again.
+    data.bytes.reset();
+    data.reservation.Release();
 }

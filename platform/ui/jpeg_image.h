@@ -38,10 +38,17 @@ public:
     // space (greyscale, YCbCr, RGB, CMYK, YCCK), seen as its file says: upright by its EXIF
     // orientation, in sRGB from its ICC profile. The bitmap applies both when its pixels are used,
     // to the reduced picture only when it is stretched whole onto a smaller one. Raises
-    // EInvalidGraphic for damaged data; metadata that cannot be read leaves the picture as stored.
+    // EInvalidGraphic for damaged data (metadata that cannot be read leaves the picture as
+    // stored), EOutOfMemory naming the file when memory runs out or the decode needs more working
+    // memory than the decode budget holds (TDecodeBudget: it waits until others have ended when it
+    // fits), and EApplicationClosing when decodes are stopped. A loaded picture holds its
+    // compressed data in the budget until it has been drawn; a thread draws one picture at a time.
     void DrawInto(TBitmap* bitmap) const;
 
 private:
+    void Load(const AnsiString& fileName);
+    void Draw(TBitmap* bitmap) const;
+
     std::unique_ptr<TJPEGData> m_data;
     TJPEGScale m_scale = jsFullSize;
 };

@@ -86,6 +86,7 @@ protected:
         launch.program = program.path;
         launch.environment = {{"DISPLAY", m_server->Name()}, {"QT_QPA_PLATFORM", "xcb"}};
         launch.workingDir = fs::current_path();
+        launch.addressSpaceBytes = m_addressSpaceBytes;
         m_program = std::make_unique<x11::Process>(launch);
         const auto window = m_display->WaitForWindow("Form1", m_program->Id(), 15s);
         if (!window)
@@ -121,6 +122,15 @@ protected:
         return m_program->Wait(timeout);
     }
 
+    // Any window of the program but the main one: a message box.
+    std::optional<x11::WindowId> OtherWindow() {
+        for (const x11::WindowId window : m_display->Windows(m_program->Id()))
+            if (window != m_window)
+                return window;
+        return std::nullopt;
+    }
+
+    std::uint64_t m_addressSpaceBytes = 0;
     std::unique_ptr<x11::VirtualDisplay> m_server;
     std::unique_ptr<x11::Display> m_display;
     std::unique_ptr<x11::Process> m_program;
@@ -214,9 +224,7 @@ TEST_P(EachProgram, AnUnreadablePictureIsReportedAndTheItemsBeforeItStay) {
     std::optional<x11::WindowId> box;
     const auto deadline = Clock::now() + 15s;
     while (!box && Clock::now() < deadline) {
-        for (const x11::WindowId window : m_display->Windows(m_program->Id()))
-            if (window != m_window)
-                box = window;
+        box = OtherWindow();
         std::this_thread::sleep_for(20ms);
     }
     ASSERT_TRUE(box) << "the error is shown in a window of its own";
@@ -226,6 +234,36 @@ TEST_P(EachProgram, AnUnreadablePictureIsReportedAndTheItemsBeforeItStay) {
         [](const x11::Picture& shot) { return CountThumbnails(shot, Red, 12) == 1; });
     EXPECT_EQ(CountThumbnails(gallery, Red, 12), 1);
     EXPECT_TRUE(m_program->Running()) << "the program goes on after the error";
+    EXPECT_EQ(CloseWindow(5s), std::optional<int>(0));
+}
+
+// About 100 MB of JPEG under `ulimit -v 160000`: memory runs out in the load, and the box says so.
+TEST_F(EndToEnd, APictureThatMemoryCannotHoldIsReportedByNameAndCause) {
+    test::WriteJpeg(
+        "DATA/BIG.JPG", 6400, 6000,
+        [](int x, int y) {
+            const auto noise = static_cast<std::uint8_t>((x * 2654435761U ^ y * 40503U) >> 13);
+            return test::Rgb{noise, static_cast<std::uint8_t>(noise * 7),
+                             static_cast<std::uint8_t>(noise * 13)};
+        },
+        100);
+    m_addressSpaceBytes = std::uint64_t{160000} * 1024;
+    ASSERT_TRUE(Start(OmbrelMT)) << "the program starts under the limit";
+    Press(Button2);
+    std::optional<x11::WindowId> box;
+    const auto deadline = Clock::now() + 30s;
+    while (!box && Clock::now() < deadline && m_program->Running()) {
+        box = OtherWindow();
+        std::this_thread::sleep_for(20ms);
+    }
+    ASSERT_TRUE(box) << "the error is shown in a window of its own";
+    // The words are not readable from the screen; their width is. At this font a box with no text
+    // is about 110 pixels wide and one saying "Out of memory" about 160; one that also names the
+    // file is about 380.
+    const x11::Rect area = m_display->ClientArea(*box);
+    RecordProperty("box_width", area.width);
+    EXPECT_GT(area.width, 300) << "the box shows a message of a few words at most";
+    m_display->RequestClose(*box);
     EXPECT_EQ(CloseWindow(5s), std::optional<int>(0));
 }
 
@@ -314,6 +352,32 @@ TEST_F(WorkerFill, ClosingTheWindowMidFillEndsWithZeroWithinTwoSeconds) {
     const auto closing = Clock::now();
     EXPECT_EQ(CloseWindow(2s), std::optional<int>(0));
     EXPECT_LT(Clock::now() - closing, 2s);
+}
+
+// Ten workers, each inside a 144 MB bitmap or waiting for memory to decode one, when the window
+// closes: the decodes stop at their next rows, and nothing is shown on the way out.
+TEST_F(WorkerFill, ClosingWithTenWorkersInsideLargeBitmapsEndsAtOnceWithZeroAndNoBox) {
+    test::WriteBmp("big.bmp", 8000, 6000, ToTest(Green));
+    for (int i = 0; i < 12; ++i)
+        fs::create_hard_link("big.bmp", "DATA/B" + std::to_string(10 + i) + ".BMP");
+    ASSERT_TRUE(Start(OmbrelMT));
+    for (int i = 0; i < 10; ++i)
+        Press(Button2);
+    WaitForGallery([](const x11::Picture& shot) { return CountThumbnails(shot, Green, 24) >= 1; });
+    const auto closing = Clock::now();
+    m_display->RequestClose(m_window);
+    std::optional<int> code;
+    bool boxShown = false;
+    while (!(code = m_program->Wait(0ms)) && Clock::now() - closing < 10s) {
+        boxShown = boxShown || OtherWindow().has_value();
+        std::this_thread::sleep_for(2ms);
+    }
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - closing);
+    RecordProperty("close_to_exit_ms", static_cast<int>(took.count()));
+    EXPECT_EQ(code, std::optional<int>(0));
+    EXPECT_FALSE(boxShown);
+    // A deadline that catches a decode left to run to its end, not a speed target.
+    EXPECT_LT(took, 2s) << "from the close to the end of the process";
 }
 
 } // namespace

@@ -19,19 +19,32 @@ protected:
     void SetUp() override { shown.clear(); }
 };
 
-TEST_F(EntryTest, AnExceptionFromCreateFormIsShownOnceAndTheEntryReturnsZero) {
-    ThrowOnCreate = 1;
+struct EntryRow {
+    const char* name;
+    int throwOnCreate;
+    const char* shown;
+};
+
+void PrintTo(const EntryRow& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class EntryShows : public EntryTest, public ::testing::WithParamInterface<EntryRow> {};
+
+TEST_P(EntryShows, WhatCreateFormThrowsOnceAndTheEntryReturnsZero) {
+    ThrowOnCreate = GetParam().throwOnCreate;
     EXPECT_EQ(ProgramMain(), 0);
-    ASSERT_EQ(shown.size(), 1U);
-    EXPECT_EQ(shown[0], "the form cannot be made");
+    EXPECT_EQ(shown, std::vector<std::string>{GetParam().shown});
     EXPECT_EQ(Application->MainForm(), nullptr);
 }
 
-TEST_F(EntryTest, AnythingElseThrownShowsAnEmptyMessage) {
-    ThrowOnCreate = 2;
-    EXPECT_EQ(ProgramMain(), 0);
-    EXPECT_EQ(shown, std::vector<std::string>{""});
-}
+// Only a value that is no exception at all is shown without words.
+INSTANTIATE_TEST_SUITE_P(Rows, EntryShows,
+                         ::testing::Values(EntryRow{"Exception", 1, "the form cannot be made"},
+                                           EntryRow{"StdException", 3, "no such layout"},
+                                           EntryRow{"OutOfMemory", 4, "Out of memory"},
+                                           EntryRow{"NotAnException", 2, ""}),
+                         test::RowName());
 
 } // namespace
 

@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -151,6 +152,11 @@ ExecArguments PrepareExec(const Launch& launch) {
         ::_exit(126);
     if (launch.inheritedFd >= 0)
         ::fcntl(launch.inheritedFd, F_SETFD, 0);
+    if (launch.addressSpaceBytes != 0) {
+        const rlimit limit{launch.addressSpaceBytes, launch.addressSpaceBytes};
+        if (::setrlimit(RLIMIT_AS, &limit) != 0)
+            ::_exit(125);
+    }
     if (launch.quiet) {
         const int null = ::open("/dev/null", O_WRONLY);
         if (null >= 0) {

@@ -79,6 +79,8 @@ struct Launch {
     // A descriptor the child keeps open across exec (all others opened here are close-on-exec).
     int inheritedFd = -1;
     bool quiet = false;
+    // The child's limit of address space (RLIMIT_AS), as `ulimit -v` sets it; none when 0.
+    std::uint64_t addressSpaceBytes = 0;
 };
 
 // A child process; stopped on destruction if it still runs.

@@ -1,4 +1,5 @@
 #include "platform/core/bmp_reader.h"
+#include "platform/core/decode_control.h"
 
 #include "platform/core/exception.h"
 #include "platform/core/file_stream.h"
@@ -441,6 +442,16 @@ INSTANTIATE_TEST_SUITE_P(
                       TCutCase{"V5Header", Direct(32, 1, 2, std::string(8, '\x11'), {}, 124)},
                       TCutCase{"Rle8", Rle8(4, 2, Bytes({4, 1, 0, 0, 0, 4, 1, 2, 1, 2, 0, 1}))}),
     test::RowName());
+
+// Stopped decodes end between rows, also inside an RLE stream, whose rows are filled first.
+TEST(ReadBmp, StoppedDecodesEndWithApplicationClosing) {
+    StopDecodes();
+    EXPECT_THROW(Decode(Plain.Build()), EApplicationClosing);
+    EXPECT_THROW(Decode(Rle8(4, 2, Bytes({4, 1, 0, 0, 0, 4, 1, 2, 1, 2, 0, 1})).Build()),
+                 EApplicationClosing);
+    AllowDecodes();
+    EXPECT_NO_THROW(Decode(Plain.Build()));
+}
 
 TEST(ReadBmp, StreamEndingBeforeItsClaimedSizeFails) {
     const std::string bytes = Plain.Build();

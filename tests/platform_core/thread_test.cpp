@@ -1,3 +1,4 @@
+#include "platform/core/decode_control.h"
 #include "platform/core/exception.h"
 #include "platform/core/main_thread_queue.h"
 #include "platform/core/thread.h"
@@ -336,6 +337,71 @@ TEST_F(ThreadTest, ManyWorkersSendingAtOnceAreServedInOrderOnTheUiThread) {
     for (int w = 0; w < Workers; ++w)
         EXPECT_EQ(received[w], inOrder) << "worker " << w;
     EXPECT_TRUE(allOnUiThread);
+}
+
+// Its member is set by its own constructor, after the base's: Execute must see it set.
+class TAnsweringWorker : public TThread {
+public:
+    explicit TAnsweringWorker(bool suspended) : TThread(suspended), m_answer(42) {}
+    std::atomic<int> seen{0};
+
+protected:
+    void Execute() override { seen = m_answer; }
+
+private:
+    int m_answer;
+};
+
+TEST_F(ThreadTest, AWorkerMadeRunningStartsOnlyOnceItIsComplete) {
+    TAnsweringWorker worker(false);
+    ASSERT_TRUE(m_ui->WaitForWakes(1));
+    m_ui->Queue().ProcessPending();
+    worker.WaitFor();
+    EXPECT_EQ(worker.seen, 42);
+
+    TAnsweringWorker waitedFor(false);
+    waitedFor.WaitFor();
+    EXPECT_EQ(waitedFor.seen, 42);
+}
+
+TEST_F(ThreadTest, OnlyTheUiThreadMayMakeAWorkerRunning) {
+    std::atomic<bool> raised{false};
+    std::thread other([&raised] {
+        try {
+            TAnsweringWorker worker(false);
+        } catch (const EThread&) {
+            raised = true;
+        }
+    });
+    other.join();
+    EXPECT_TRUE(raised);
+}
+
+TEST_F(ThreadTest, ANeverResumedWorkerDoesNotHoldUpShutdown) {
+    auto idle = std::make_unique<TScriptedWorker>([](TScriptedWorker&) {});
+    EXPECT_EQ(TThread::LiveCount(), 0);
+    TThread::WaitForAll(); // hangs, and the test times out, if the idle worker counted
+    idle.reset();
+}
+
+TEST_F(ThreadTest, WaitForOnAWorkerThatFreesItselfRaises) {
+    auto worker = std::make_unique<TScriptedWorker>([](TScriptedWorker&) {});
+    worker->FreeOnTerminate = true;
+    EXPECT_THROW(worker->WaitFor(), EThread);
+}
+
+TEST_F(ThreadTest, SynchronizeWhileHoldingDecodeMemoryRaisesEThread) {
+    std::atomic<bool> raised{false};
+    StartFreeWorker([&raised](TScriptedWorker& self) {
+        const auto held = TDecodeBudget::Process().Reserve(1, "X.JPG");
+        try {
+            self.OnUiThread([] {});
+        } catch (const EThread&) {
+            raised = true;
+        }
+    });
+    TThread::WaitForAll();
+    EXPECT_TRUE(raised);
 }
 
 enum class TCloseWhen { BeforeTheWorkersSend, WhileTheyWait, QueueDestroyedWhileTheyWait };

@@ -3,7 +3,9 @@
 #include "platform/ui/application.h"
 #include "tests/support/test_support.h"
 
+#include <algorithm>
 #include <atomic>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -81,10 +83,34 @@ INSTANTIATE_TEST_SUITE_P(
                            std::make_exception_ptr(EInvalidGraphic("Cannot read picture X")),
                            {"Cannot read picture X"}},
         HandleExceptionRow{
-            "StdException", std::make_exception_ptr(std::runtime_error("std")), {""}},
+            "StdException", std::make_exception_ptr(std::runtime_error("std")), {"std"}},
+        HandleExceptionRow{
+            "OutOfMemory", std::make_exception_ptr(std::bad_alloc()), {"Out of memory"}},
         HandleExceptionRow{"NotAnException", std::make_exception_ptr(7), {""}},
         HandleExceptionRow{"NothingThrown", nullptr, {}}),
     [](const auto& row) { return std::string(row.param.name); });
+
+// A message box runs a loop of its own, which may bring the next error while it is open.
+TEST_F(ApplicationTest, AnErrorThatComesWhileAMessageIsShownWaitsForItToClose) {
+    int open = 0;
+    int mostOpen = 0;
+    Application->SetExceptionPresenter([&](const AnsiString& message) {
+        mostOpen = std::max(mostOpen, ++open);
+        m_shown.push_back(message.str());
+        if (message.str() == "first") {
+            const Exception second("second");
+            Application->ShowException(&second);
+            const Exception third("third");
+            Application->ShowException(&third);
+            EXPECT_EQ(m_shown, std::vector<std::string>{"first"}) << "shown over the open box";
+        }
+        --open;
+    });
+    const Exception first("first");
+    Application->ShowException(&first);
+    EXPECT_EQ(m_shown, (std::vector<std::string>{"first", "second", "third"}));
+    EXPECT_EQ(mostOpen, 1);
+}
 
 // Hands one call to the user-interface thread and notes where it ran.
 class TSynchronizingThread : public TThread {
