@@ -123,8 +123,9 @@ private:
     void Refill(std::size_t count, const char* where) {
         if (m_capacity < count) {
             // Only the headers' own buffer grows, for a palette larger than it.
-            m_own.resize(count);
-            std::memmove(m_own.data(), m_buffer + m_begin, m_end - m_begin);
+            std::vector<std::uint8_t> larger(count);
+            std::memcpy(larger.data(), m_buffer + m_begin, m_end - m_begin);
+            m_own = std::move(larger);
             m_buffer = m_own.data();
             m_capacity = m_own.size();
         } else {

@@ -229,6 +229,14 @@ public:
     bool Complete() const { return m_delivered == m_height; }
 
     void Pixels(int count, const std::uint8_t* pixels) override {
+        if (m_down.box == 1 && count == m_width) {
+            // A whole row that is a whole box row, as in most small pictures: its boxes are
+            // summed straight from its bytes, with no column sums to add up and clear.
+            m_wholeRow = pixels;
+            Advance(count);
+            m_wholeRow = nullptr;
+            return;
+        }
         AddRow(pixels, m_columns.Data() + std::ptrdiff_t{m_x} * 3,
                static_cast<std::size_t>(count) * 3);
         m_dirtyFrom = std::min(m_dirtyFrom, m_x);
@@ -298,7 +306,12 @@ private:
     // The means of box row j's boxes, filtered across into its slot; then every destination row
     // whose box rows are all in.
     void FinishBoxRow(int j) {
-        BoxMeans(m_down.BoxLength(j));
+        if (m_wholeRow != nullptr) {
+            BoxMeans(m_wholeRow, 1, 0, m_width);
+        } else {
+            BoxMeans(m_columns.Data(), m_down.BoxLength(j), m_dirtyFrom, m_dirtyTo);
+            ClearColumns();
+        }
         FilterRow(Slot(j));
         if (m_layout.bottomUp) {
             while (m_nextRow >= 0 && (m_down.taps.Count(m_nextRow) == 0 ||
@@ -318,14 +331,14 @@ private:
         return m_slots.Data() + static_cast<std::size_t>(j % m_slotCount) * m_rowValues;
     }
 
-    // Each box's sum is what its runs of one colour added plus its columns' sums, which are then
-    // cleared for the next box row, as far as pixels reached.
-    void BoxMeans(int rows) {
+    // Each box's sum is what its runs of one colour added plus its columns' sums (the column sums,
+    // or a single row's bytes), read only where pixels reached, from dirtyFrom to dirtyTo.
+    template <class TSample>
+    void BoxMeans(const TSample* columns, int rows, int dirtyFrom, int dirtyTo) {
         const int boxes = m_across.Boxes();
         const int box = m_across.box;
         const float wholeBox = 1.0F / static_cast<float>(box * rows);
         std::uint32_t* solid = m_solid.Data();
-        std::uint32_t* columns = m_columns.Data();
         // Channel c of a column sum is channel red or blue swapped for B, G, R rows.
         const int red = m_layout.bgr ? 2 : 0;
         const int blue = 2 - red;
@@ -334,8 +347,8 @@ private:
             std::uint32_t r = solid[3 * i];
             std::uint32_t g = solid[3 * i + 1];
             std::uint32_t b = solid[3 * i + 2];
-            if (i * box < m_dirtyTo && i * box + length > m_dirtyFrom) {
-                const std::uint32_t* column = columns + std::ptrdiff_t{i} * box * 3;
+            if (i * box < dirtyTo && i * box + length > dirtyFrom) {
+                const TSample* column = columns + std::ptrdiff_t{i} * box * 3;
                 for (int k = 0; k < length; ++k, column += 3) {
                     r += column[red];
                     g += column[1];
@@ -350,6 +363,10 @@ private:
                 TPixel{static_cast<float>(r), static_cast<float>(g), static_cast<float>(b), 0} *
                 scale;
         }
+    }
+
+    void ClearColumns() {
+        std::uint32_t* columns = m_columns.Data();
         if (m_dirtyFrom < m_dirtyTo)
             std::fill(columns + std::ptrdiff_t{m_dirtyFrom} * 3,
                       columns + std::ptrdiff_t{m_dirtyTo} * 3, 0U);
@@ -411,6 +428,8 @@ private:
     int m_dirtyFrom;                 // the columns that pixels reached in this box row
     int m_dirtyTo = 0;
     int m_nextRow; // of the destination
+    // The bytes of the row being handed over, when it is a whole box row by itself.
+    const std::uint8_t* m_wholeRow = nullptr;
 };
 
 // Rows held in memory, handed over top row first.
