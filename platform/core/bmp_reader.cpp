@@ -92,7 +92,7 @@ public:
     // From now on reads go through buffer, of capacity bytes, which must outlive the reads; the
     // bytes already read are moved into it.
     void UseBuffer(std::uint8_t* buffer, std::size_t capacity) {
-        std::memmove(buffer, m_buffer + m_begin, m_end - m_begin);
+        MovePending(buffer);
         m_end -= m_begin;
         m_begin = 0;
         m_buffer = buffer;
@@ -120,16 +120,22 @@ public:
     }
 
 private:
+    // The bytes read and not yet taken, to the start of to; an empty file has no buffer at all.
+    void MovePending(std::uint8_t* to) const {
+        if (m_end > m_begin)
+            std::memmove(to, m_buffer + m_begin, m_end - m_begin);
+    }
+
     void Refill(std::size_t count, const char* where) {
         if (m_capacity < count) {
             // Only the headers' own buffer grows, for a palette larger than it.
             std::vector<std::uint8_t> larger(count);
-            std::memcpy(larger.data(), m_buffer + m_begin, m_end - m_begin);
+            MovePending(larger.data());
             m_own = std::move(larger);
             m_buffer = m_own.data();
             m_capacity = m_own.size();
         } else {
-            std::memmove(m_buffer, m_buffer + m_begin, m_end - m_begin);
+            MovePending(m_buffer);
         }
         m_end -= m_begin;
         m_begin = 0;
