@@ -10,11 +10,13 @@
 #include "platform/core/decode_control.h"
 #include "platform/core/exception.h"
 #include "platform/core/file_stream.h"
+#include "platform/core/thread_buffer.h"
 
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -25,19 +27,17 @@ constexpr int CoreHeaderSize = 12;
 constexpr int LargestInfoHeaderSize = 124;
 // Large enough that a 12-megapixel picture takes a few hundred reads, small beside its pixels.
 constexpr std::size_t ChunkBytes = std::size_t{256} * 1024;
-// Rows are converted in pieces of at most this many bytes, so that a very wide row never needs a
-// buffer of its own.
+// Enough for the headers and a whole palette in one read.
+constexpr std::int64_t HeaderChunkBytes = 4096;
+// Rows are converted in pieces of at most this many bytes, read or written, so that a very wide row
+// never needs a buffer of its own.
 constexpr std::size_t SegmentBytes = std::size_t{64} * 1024;
 
 constexpr const char* InPixels = "the pixel data";
 
 enum class TCompression { None, Rle8, Rle4, Rle24, BitFields };
 
-struct TColour {
-    std::uint8_t r = 0;
-    std::uint8_t g = 0;
-    std::uint8_t b = 0;
-};
+using TColour = TRgb;
 
 // Indices beyond the file's palette read as black, so that every index has a defined colour.
 using TPalette = std::array<TColour, 256>;
@@ -70,11 +70,16 @@ std::int32_t I32(const std::uint8_t* bytes) {
     return static_cast<std::int32_t>(U32(bytes));
 }
 
-// The file, read forward in large chunks; knows where it is and how much the file holds.
+// The file, read forward. The headers are read through a small buffer of the input's own, so that
+// loading a picture reads little more than its headers; the pixels through a large one that the
+// thread keeps from load to load (thread_buffer.h), lent for the time of one decode.
 class TBmpInput {
 public:
     TBmpInput(TStream& stream, const AnsiString& fileName)
-        : m_stream(stream), m_fileName(fileName), m_size(std::max<std::int64_t>(stream.Size(), 0)) {
+        : m_stream(stream), m_fileName(fileName), m_size(std::max<std::int64_t>(stream.Size(), 0)),
+          m_own(static_cast<std::size_t>(std::min<std::int64_t>(m_size, HeaderChunkBytes))) {
+        m_buffer = m_own.data();
+        m_capacity = m_own.size();
     }
 
     std::int64_t Size() const { return m_size; }
@@ -85,11 +90,22 @@ public:
         throw EInvalidGraphic("Cannot read picture " + m_fileName.str() + ": " + cause);
     }
 
-    // The next count bytes (at most ChunkBytes), valid until the next call.
+    // From now on reads go through buffer, of capacity bytes, which must outlive the reads; the
+    // bytes already read are moved into it.
+    void UseBuffer(std::uint8_t* buffer, std::size_t capacity) {
+        MovePending(buffer);
+        m_end -= m_begin;
+        m_begin = 0;
+        m_buffer = buffer;
+        m_capacity = capacity;
+        m_own = {};
+    }
+
+    // The next count bytes, valid until the next call.
     const std::uint8_t* Take(std::size_t count, const char* where) {
         if (m_end - m_begin < count)
             Refill(count, where);
-        const std::uint8_t* bytes = m_buffer.data() + m_begin;
+        const std::uint8_t* bytes = m_buffer + m_begin;
         m_begin += count;
         m_position += static_cast<std::int64_t>(count);
         return bytes;
@@ -97,25 +113,35 @@ public:
 
     void Skip(std::int64_t count, const char* where) {
         while (count > 0) {
-            const auto step = static_cast<std::size_t>(std::min<std::int64_t>(count, ChunkBytes));
+            const auto step = static_cast<std::size_t>(
+                std::min<std::int64_t>(count, static_cast<std::int64_t>(m_capacity)));
             Take(step, where);
             count -= static_cast<std::int64_t>(step);
         }
     }
 
 private:
+    // The bytes read and not yet taken, to the start of to; an empty file has no buffer at all.
+    void MovePending(std::uint8_t* to) const {
+        if (m_end > m_begin)
+            std::memmove(to, m_buffer + m_begin, m_end - m_begin);
+    }
+
     void Refill(std::size_t count, const char* where) {
-        // A small file needs a buffer of its own size only, not a whole chunk.
-        const std::size_t capacity =
-            std::max(count, static_cast<std::size_t>(std::min<std::int64_t>(m_size, ChunkBytes)));
-        if (m_buffer.size() < capacity)
-            m_buffer.resize(capacity);
-        std::memmove(m_buffer.data(), m_buffer.data() + m_begin, m_end - m_begin);
+        if (m_capacity < count) {
+            // Only the headers' own buffer grows, for a palette larger than it.
+            std::vector<std::uint8_t> larger(count);
+            MovePending(larger.data());
+            m_own = std::move(larger);
+            m_buffer = m_own.data();
+            m_capacity = m_own.size();
+        } else {
+            MovePending(m_buffer);
+        }
         m_end -= m_begin;
         m_begin = 0;
         while (m_end < count) {
-            const int got =
-                m_stream.Read(m_buffer.data() + m_end, static_cast<int>(m_buffer.size() - m_end));
+            const int got = m_stream.Read(m_buffer + m_end, static_cast<int>(m_capacity - m_end));
             if (got <= 0)
                 Fail(std::string("file ends in ") + where);
             m_end += static_cast<std::size_t>(got);
@@ -123,10 +149,12 @@ private:
     }
 
     TStream& m_stream;
-    const AnsiString& m_fileName;
+    AnsiString m_fileName;
     std::int64_t m_size = 0;
     std::int64_t m_position = 0;
-    std::vector<std::uint8_t> m_buffer;
+    std::vector<std::uint8_t> m_own;
+    std::uint8_t* m_buffer = nullptr;
+    std::size_t m_capacity = 0;
     std::size_t m_begin = 0;
     std::size_t m_end = 0;
 };
@@ -474,34 +502,67 @@ private:
     TChannel m_blue;
 };
 
-void DecodeRows(TBmpInput& input, const TBmpFormat& format, const TRgbRows& rows) {
+// The pixels of a row are read and handed on in pieces of this many, a whole number of bytes in
+// the file whatever the bit count, and at most SegmentBytes both in the file and converted.
+int SegmentPixels(const TBmpFormat& format) {
+    const std::size_t inFile = SegmentBytes * 8 / static_cast<std::size_t>(format.bitCount);
+    return static_cast<int>(std::min(inFile, SegmentBytes / 3)) / 8 * 8;
+}
+
+// A 24-bit row is handed on as it is in the file, B, G, R; every other kind is converted.
+bool PassesFileBytes(const TBmpFormat& format) {
+    return format.compression == TCompression::None && format.bitCount == 24;
+}
+
+// The memory of a decode that the thread keeps: the file's chunks and a converted piece of a row.
+struct TDecodeMemory {
+    TKeptBuffer<std::uint8_t> chunk;
+    TKeptBuffer<std::uint8_t> converted;
+};
+
+TDecodeMemory& ThreadDecodeMemory() {
+    thread_local TDecodeMemory memory;
+    return memory;
+}
+
+// Uncompressed and bit-field rows, in the file's order.
+void DecodeRows(TBmpInput& input, const TBmpFormat& format, TRowSink& sink) {
     const TRowConverter convert(format);
-    // A whole number of bytes in every piece, whatever the bit count.
-    const int segmentPixels =
-        static_cast<int>(SegmentBytes * 8 / static_cast<std::size_t>(format.bitCount)) / 8 * 8;
+    const int segmentPixels = SegmentPixels(format);
+    const bool passOn = PassesFileBytes(format);
+    const TBorrowedBuffer<std::uint8_t> converted(ThreadDecodeMemory().converted,
+                                                  passOn ? 0 : SegmentBytes);
     const std::int64_t padding = RowBytes(format) - RowDataBytes(format);
+    // The decoder's one loop over its rows, each read and handed on in pieces.
     for (int i = 0; i < format.height; ++i) {
         CheckDecodesGoOn();
-        std::uint8_t* row = rows.Row(format.topDown ? i : format.height - 1 - i);
         for (int x = 0; x < format.width; x += segmentPixels) {
             const int count = std::min(segmentPixels, format.width - x);
             const auto bytes =
                 static_cast<std::size_t>((std::int64_t{count} * format.bitCount + 7) / 8);
-            convert(input.Take(bytes, InPixels), count, row + std::ptrdiff_t{x} * 3);
+            const std::uint8_t* pixels = input.Take(bytes, InPixels);
+            if (!passOn) {
+                convert(pixels, count, converted.Data());
+                pixels = converted.Data();
+            }
+            sink.Pixels(count, pixels);
         }
         if (i + 1 < format.height)
             input.Skip(padding, InPixels);
     }
 }
 
-// Decodes RLE4, RLE8 and OS/2 RLE24 into rows already filled with the colour of what the stream
-// skips. Pixels that fall outside the picture are dropped: broken files aim runs past the end.
+// Decodes RLE4, RLE8 and OS/2 RLE24, bottom row first. What the stream skips (by a delta, the end
+// of a line or of the picture) has palette colour 0. Pixels that fall outside the picture are
+// dropped: broken files aim runs past the end.
 class TRleDecoder {
 public:
-    TRleDecoder(TBmpInput& input, const TBmpFormat& format, const TRgbRows& rows)
-        : m_input(input), m_format(format), m_rows(rows) {}
+    TRleDecoder(TBmpInput& input, const TBmpFormat& format, TRowSink& sink)
+        : m_input(input), m_format(format), m_sink(sink) {}
 
     void Decode() {
+        // The decoder's one loop, over the stream's codes; its rows end at the end-of-line and
+        // delta codes.
         while (m_y < m_format.height) {
             const std::uint8_t* code = m_input.Take(2, InPixels);
             const int count = code[0];
@@ -511,106 +572,192 @@ public:
             else if (value == 0)
                 NextLine();
             else if (value == 1)
-                return;
+                break;
             else if (value == 2)
                 Delta();
             else
                 Literal(value);
         }
+        if (m_y < m_format.height) {
+            EndRow();
+            SkipRows(m_format.height - m_y - 1);
+        }
     }
 
 private:
+    TColour Skipped() const { return m_format.palette[0]; }
+
+    // How many of count pixels from the current position still fall inside the row; what the
+    // stream skipped before them is handed on first.
+    int Start(int count) {
+        const int inside = std::min(count, m_format.width - m_x);
+        if (inside > 0 && m_x > m_done)
+            m_sink.Solid(m_x - m_done, Skipped());
+        return std::max(inside, 0);
+    }
+
+    void Done(int count) {
+        m_x += count;
+        m_done = m_x;
+    }
+
     void Run(int count, int value) {
+        TColour colour = m_format.palette[static_cast<std::size_t>(value)];
         if (m_format.compression == TCompression::Rle24) {
             const std::uint8_t* rest = m_input.Take(2, InPixels);
-            const TColour colour{rest[1], rest[0], static_cast<std::uint8_t>(value)};
-            for (int i = 0; i < count; ++i)
-                Put(colour);
-        } else if (m_format.compression == TCompression::Rle4) {
-            for (int i = 0; i < count; ++i)
-                Put(m_format.palette[i % 2 == 0 ? value >> 4 : value & 0x0F]);
-        } else {
-            for (int i = 0; i < count; ++i)
-                Put(m_format.palette[value]);
+            colour = {rest[1], rest[0], static_cast<std::uint8_t>(value)};
         }
+        const int inside = Start(count);
+        if (inside == 0)
+            return;
+        const int high = value >> 4;
+        const int low = value & 0x0F;
+        if (m_format.compression == TCompression::Rle4 && high != low) {
+            // Two colours in turn.
+            for (int i = 0; i < inside; ++i)
+                Put(i, m_format.palette[static_cast<std::size_t>(i % 2 == 0 ? high : low)]);
+            m_sink.Pixels(inside, m_pixels.data());
+        } else {
+            m_sink.Solid(inside, m_format.compression == TCompression::Rle4
+                                     ? m_format.palette[static_cast<std::size_t>(high)]
+                                     : colour);
+        }
+        Done(inside);
     }
 
     void Literal(int count) {
         const int pixelBits = m_format.compression == TCompression::Rle4 ? 4 : m_format.bitCount;
         const auto bytes = static_cast<std::size_t>((count * pixelBits + 7) / 8);
         const std::uint8_t* data = m_input.Take(bytes + bytes % 2, InPixels);
-        for (int i = 0; i < count; ++i) {
+        const int inside = Start(count);
+        if (inside == 0)
+            return;
+        for (int i = 0; i < inside; ++i) {
+            const auto at = static_cast<std::size_t>(i);
             if (m_format.compression == TCompression::Rle24)
-                Put({data[3 * std::size_t(i) + 2], data[3 * std::size_t(i) + 1],
-                     data[3 * std::size_t(i)]});
+                Put(i, {data[3 * at + 2], data[3 * at + 1], data[3 * at]});
             else if (m_format.compression == TCompression::Rle4)
-                Put(m_format.palette[i % 2 == 0 ? data[i / 2] >> 4 : data[i / 2] & 0x0F]);
+                Put(i, m_format.palette[i % 2 == 0 ? data[at / 2] >> 4 : data[at / 2] & 0x0F]);
             else
-                Put(m_format.palette[data[i]]);
+                Put(i, m_format.palette[data[at]]);
         }
+        m_sink.Pixels(inside, m_pixels.data());
+        Done(inside);
+    }
+
+    void Put(int i, const TColour& colour) {
+        std::uint8_t* pixel = m_pixels.data() + std::ptrdiff_t{i} * 3;
+        pixel[0] = colour.r;
+        pixel[1] = colour.g;
+        pixel[2] = colour.b;
+    }
+
+    // The rest of the current row is what the stream skipped.
+    void EndRow() {
+        if (m_done < m_format.width)
+            m_sink.Solid(m_format.width - m_done, Skipped());
+    }
+
+    void SkipRows(int count) {
+        if (count > 0)
+            m_sink.SolidRows(count, Skipped());
     }
 
     void NextLine() {
         CheckDecodesGoOn();
-        m_x = 0;
+        EndRow();
         ++m_y;
+        m_x = 0;
+        m_done = 0;
     }
 
     // Positions are clamped so that a stream of deltas cannot overflow them.
     void Delta() {
         const std::uint8_t* move = m_input.Take(2, InPixels);
-        m_x = std::min(m_x + move[0], m_format.width);
-        m_y = std::min(m_y + move[1], m_format.height);
-    }
-
-    void Put(const TColour& colour) {
-        if (m_x < m_format.width) {
-            std::uint8_t* pixel = m_rows.Row(m_format.height - 1 - m_y) + std::ptrdiff_t{m_x} * 3;
-            pixel[0] = colour.r;
-            pixel[1] = colour.g;
-            pixel[2] = colour.b;
-            ++m_x;
+        const int x = std::min(m_x + move[0], m_format.width);
+        const int y = std::min(m_y + move[1], m_format.height);
+        if (y > m_y) {
+            EndRow();
+            SkipRows(y - m_y - 1);
+            m_y = y;
+            m_done = 0;
         }
+        m_x = x;
     }
 
     TBmpInput& m_input;
     const TBmpFormat& m_format;
-    const TRgbRows& m_rows;
+    TRowSink& m_sink;
     int m_x = 0;
-    int m_y = 0;
+    int m_y = 0;    // from the bottom row
+    int m_done = 0; // pixels of the current row handed on
+    // A run or literal of at most 255 pixels, converted.
+    std::array<std::uint8_t, 255 * 3> m_pixels{};
 };
 
-void FillRows(const TRgbRows& rows, const TColour& colour) {
-    for (int y = 0; y < rows.height; ++y) {
-        CheckDecodesGoOn();
-        std::uint8_t* pixel = rows.Row(y);
-        for (int x = 0; x < rows.width; ++x, pixel += 3) {
-            pixel[0] = colour.r;
-            pixel[1] = colour.g;
-            pixel[2] = colour.b;
-        }
-    }
+} // namespace
+
+struct TBmpPicture::TState {
+    TState(TStream& stream, const AnsiString& fileName) : input(stream, fileName) {}
+    TBmpInput input;
+    TBmpFormat format;
+    std::vector<std::uint8_t> profile;
+    bool delivered = false;
+};
+
+TBmpPicture::TBmpPicture(TStream& stream, const AnsiString& fileName)
+    : m_state(std::make_unique<TState>(stream, fileName)) {
+    m_state->format = ReadHeaders(m_state->input, &m_state->profile);
+    CheckPixelsFit(m_state->input, m_state->format);
 }
 
-} // namespace
+TBmpPicture::~TBmpPicture() = default;
+
+int TBmpPicture::Width() const {
+    return m_state->format.width;
+}
+
+int TBmpPicture::Height() const {
+    return m_state->format.height;
+}
+
+TRowLayout TBmpPicture::Layout() const {
+    const TBmpFormat& format = m_state->format;
+    return {!format.topDown, PassesFileBytes(format)};
+}
+
+void TBmpPicture::Deliver(TRowSink& sink) {
+    if (m_state->delivered)
+        throw std::logic_error("a BMP picture's rows can be read once only");
+    m_state->delivered = true;
+    TBmpInput& input = m_state->input;
+    const TBorrowedBuffer<std::uint8_t> chunk(ThreadDecodeMemory().chunk, ChunkBytes);
+    input.UseBuffer(chunk.Data(), ChunkBytes);
+    const TBmpFormat& format = m_state->format;
+    if (format.compression == TCompression::None || format.compression == TCompression::BitFields)
+        DecodeRows(input, format, sink);
+    else
+        TRleDecoder(input, format, sink).Decode();
+    if (m_state->profile.empty() && format.profileOffset >= input.Position())
+        ReadProfile(input, format, m_state->profile);
+}
+
+const std::vector<std::uint8_t>& TBmpPicture::Profile() const {
+    return m_state->profile;
+}
 
 void ReadBmp(TStream& stream, const AnsiString& fileName,
              const std::function<TRgbRows(int width, int height)>& allocate,
              std::vector<std::uint8_t>* profile) {
-    TBmpInput input(stream, fileName);
-    const TBmpFormat format = ReadHeaders(input, profile);
-    CheckPixelsFit(input, format);
-    const TRgbRows rows = allocate(format.width, format.height);
-    if (rows.data == nullptr || rows.width != format.width || rows.height != format.height)
+    TBmpPicture picture(stream, fileName);
+    const int width = picture.Width();
+    const int height = picture.Height();
+    const TRgbRows rows = allocate(width, height);
+    if (rows.data == nullptr || rows.width != width || rows.height != height)
         throw Exception("Cannot read picture " + fileName.str() + ": no memory for " +
-                        std::to_string(format.width) + " by " + std::to_string(format.height) +
-                        " pixels");
-    if (format.compression == TCompression::None || format.compression == TCompression::BitFields) {
-        DecodeRows(input, format, rows);
-    } else {
-        FillRows(rows, format.palette[0]);
-        TRleDecoder(input, format, rows).Decode();
-    }
-    if (profile != nullptr && profile->empty() && format.profileOffset >= input.Position())
-        ReadProfile(input, format, *profile);
+                        std::to_string(width) + " by " + std::to_string(height) + " pixels");
+    TRowsWriter writer(rows, picture.Layout());
+    picture.Deliver(writer);
+    if (profile != nullptr)
+        *profile = picture.Profile();
 }

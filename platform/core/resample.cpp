@@ -1,9 +1,12 @@
 #include "platform/core/resample.h"
 
+#include "platform/core/thread_buffer.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numbers>
+#include <stdexcept>
 #include <vector>
 
 // A reduction is done in two steps. Whole source pixels are first summed in boxes, down to about
@@ -149,128 +152,6 @@ TAxis MakeAxis(int sourceSize, int destinationSize) {
     return axis;
 }
 
-// Box rows of the source filtered horizontally to the destination's width, made in order and kept
-// while a destination row may still need them.
-class TFilteredRows {
-public:
-    TFilteredRows(const TConstRgbRows& source, const TAxis& across, const TAxis& down, int width)
-        : m_source(source), m_across(across), m_down(down), m_width(width),
-          m_means(static_cast<std::size_t>(across.Boxes())),
-          m_slots(static_cast<std::size_t>(std::max(1, down.taps.MostCount()))) {
-        for (TSlot& slot : m_slots)
-            slot.values.resize(static_cast<std::size_t>(width) * 3);
-    }
-
-    // Box row j; the rows asked for never move backwards by more than the most taps of a
-    // destination row.
-    const float* Row(int j) {
-        TSlot& slot = m_slots[static_cast<std::size_t>(j) % m_slots.size()];
-        if (slot.y != j) {
-            SumBoxRow(j);
-            FilterRow(slot.values.data());
-            slot.y = j;
-        }
-        return slot.values.data();
-    }
-
-private:
-    struct TSlot {
-        int y = -1;
-        std::vector<float> values;
-    };
-
-    // The means of the boxes of box row j, three channels each. Rows are summed first, over the
-    // whole width, only where boxes are more than one row high.
-    void SumBoxRow(int j) {
-        const int firstRow = j * m_down.box;
-        const int rows = m_down.BoxLength(j);
-        if (rows == 1) {
-            BoxMeans(m_source.Row(firstRow), 1);
-            return;
-        }
-        if (m_sums.empty())
-            m_sums.resize(static_cast<std::size_t>(m_source.width) * 3);
-        std::fill(m_sums.begin(), m_sums.end(), 0U);
-        for (int y = 0; y < rows; ++y)
-            AddRow(m_source.Row(firstRow + y), m_sums.data(), m_sums.size());
-        BoxMeans(m_sums.data(), rows);
-    }
-
-    // The bulk of a large reduction's work: written in fixed blocks, with no aliasing, so that the
-    // compiler makes vector code of it even at -O2.
-    static void AddRow(const std::uint8_t* __restrict row, std::uint32_t* __restrict sums,
-                       std::size_t count) {
-        constexpr std::size_t Block = 16;
-        std::size_t i = 0;
-        for (; i + Block <= count; i += Block)
-            for (std::size_t k = 0; k < Block; ++k)
-                sums[i + k] += row[i + k];
-        for (; i < count; ++i)
-            sums[i] += row[i];
-    }
-
-    template <class TSample> void BoxMeans(const TSample* row, int rows) {
-        const int boxes = m_across.Boxes();
-        const float wholeBox = 1.0F / static_cast<float>(m_across.box * rows);
-        if (m_across.box == 1) {
-            for (int i = 0; i < boxes; ++i, row += 3)
-                m_means[static_cast<std::size_t>(i)] =
-                    TPixel{static_cast<float>(row[0]), static_cast<float>(row[1]),
-                           static_cast<float>(row[2]), 0} *
-                    wholeBox;
-            return;
-        }
-        for (int i = 0; i < boxes; ++i) {
-            const int length = m_across.BoxLength(i);
-            const TSample* pixel = row + std::ptrdiff_t{i} * m_across.box * 3;
-            std::uint32_t r = 0;
-            std::uint32_t g = 0;
-            std::uint32_t b = 0;
-            for (int k = 0; k < length; ++k, pixel += 3) {
-                r += pixel[0];
-                g += pixel[1];
-                b += pixel[2];
-            }
-            const float scale =
-                length == m_across.box ? wholeBox : 1.0F / static_cast<float>(length * rows);
-            m_means[static_cast<std::size_t>(i)] =
-                TPixel{static_cast<float>(r), static_cast<float>(g), static_cast<float>(b), 0} *
-                scale;
-        }
-    }
-
-    void FilterRow(float* out) const {
-        const TTaps& taps = m_across.taps;
-        for (int x = 0; x < m_width; ++x, out += 3) {
-            const TPixel* mean = m_means.data() + taps.first[x];
-            const float* weights = taps.Weights(x);
-            // Two sums, of the even and the odd taps, so that neither waits on the other.
-            TPixel even = {};
-            TPixel odd = {};
-            const int count = taps.Count(x);
-            int k = 0;
-            for (; k + 1 < count; k += 2) {
-                even += weights[k] * mean[k];
-                odd += weights[k + 1] * mean[k + 1];
-            }
-            if (k < count)
-                even += weights[k] * mean[k];
-            even += odd;
-            for (int c = 0; c < 3; ++c)
-                out[c] = even[c];
-        }
-    }
-
-    const TConstRgbRows& m_source;
-    const TAxis& m_across;
-    const TAxis& m_down;
-    int m_width;
-    // Column sums of a box row's source rows: a row of the source at four bytes a sample.
-    std::vector<std::uint32_t> m_sums;
-    std::vector<TPixel> m_means; // of one box row
-    std::vector<TSlot> m_slots;
-};
-
 // Written in fixed blocks, with no aliasing, so that the compiler makes vector code of it.
 void AddWeighted(const float* __restrict row, float weight, float* __restrict sum,
                  std::size_t count) {
@@ -290,33 +171,302 @@ std::uint8_t RoundToByte(float value) {
     return static_cast<std::uint8_t>(std::clamp(value, 0.0F, 255.0F) + 0.5F);
 }
 
-void CopyRows(const TConstRgbRows& source, const TRgbRows& destination) {
-    for (int y = 0; y < source.height; ++y)
-        std::memcpy(destination.Row(y), source.Row(y), static_cast<std::size_t>(source.width) * 3);
+// The bulk of a large reduction's work: written in fixed blocks, with no aliasing, so that the
+// compiler makes vector code of it even at -O2.
+void AddRow(const std::uint8_t* __restrict row, std::uint32_t* __restrict sums, std::size_t count) {
+    constexpr std::size_t Block = 16;
+    std::size_t i = 0;
+    for (; i + Block <= count; i += Block)
+        for (std::size_t k = 0; k < Block; ++k)
+            sums[i + k] += row[i + k];
+    for (; i < count; ++i)
+        sums[i] += row[i];
 }
+
+// The memory of a reduction, kept by each thread (thread_buffer.h): the column sums are as wide as
+// the picture, everything else is of the destination's size.
+struct TReductionMemory {
+    TKeptBuffer<std::uint32_t> columns;
+    TKeptBuffer<std::uint32_t> solid;
+    TKeptBuffer<TPixel> means;
+    TKeptBuffer<float> slots;
+    TKeptBuffer<float> sum;
+};
+
+TReductionMemory& ThreadReductionMemory() {
+    thread_local TReductionMemory memory;
+    return memory;
+}
+
+// The reduction as its source's rows arrive, in either order. The rows of a box row are summed per
+// column; a box row complete, its boxes' means are filtered across to the destination's width and
+// kept in a ring of as many slots as a destination row has taps down; each destination row is made
+// as soon as the last of its box rows is in. The arithmetic is StretchRgb's step for step (integer
+// sums, which do not depend on the order of their terms, then the same float operations in the
+// same order), so the result is the same to the bit whichever way the rows come.
+//
+// Runs of one colour are added to the boxes they cover, not to each column: a row that is one
+// colour, as most of a sparse RLE picture is, costs as many additions as it has boxes.
+class TReducer final : public TRowSink {
+public:
+    TReducer(int width, int height, TRowLayout layout, const TRgbRows& destination)
+        : m_width(width), m_height(height), m_layout(layout), m_destination(destination),
+          m_across(MakeAxis(width, destination.width)),
+          m_down(MakeAxis(height, destination.height)),
+          m_slotCount(std::max(1, m_down.taps.MostCount())),
+          m_rowValues(static_cast<std::size_t>(destination.width) * 3),
+          m_columns(ThreadReductionMemory().columns, static_cast<std::size_t>(width) * 3),
+          m_solid(ThreadReductionMemory().solid, static_cast<std::size_t>(m_across.Boxes()) * 3),
+          m_means(ThreadReductionMemory().means, static_cast<std::size_t>(m_across.Boxes())),
+          m_slots(ThreadReductionMemory().slots,
+                  m_rowValues * static_cast<std::size_t>(m_slotCount)),
+          m_sum(ThreadReductionMemory().sum, m_rowValues), m_dirtyFrom(width),
+          m_nextRow(layout.bottomUp ? destination.height - 1 : 0) {
+        std::fill_n(m_columns.Data(), static_cast<std::size_t>(width) * 3, 0U);
+        std::fill_n(m_solid.Data(), static_cast<std::size_t>(m_across.Boxes()) * 3, 0U);
+    }
+
+    bool Complete() const { return m_delivered == m_height; }
+
+    void Pixels(int count, const std::uint8_t* pixels) override {
+        if (m_down.box == 1 && count == m_width) {
+            // A whole row that is a whole box row, as in most small pictures: its boxes are
+            // summed straight from its bytes, with no column sums to add up and clear.
+            m_wholeRow = pixels;
+            Advance(count);
+            m_wholeRow = nullptr;
+            return;
+        }
+        AddRow(pixels, m_columns.Data() + std::ptrdiff_t{m_x} * 3,
+               static_cast<std::size_t>(count) * 3);
+        m_dirtyFrom = std::min(m_dirtyFrom, m_x);
+        m_dirtyTo = std::max(m_dirtyTo, m_x + count);
+        Advance(count);
+    }
+
+    void Solid(int count, TRgb colour) override {
+        AddSolid(m_x, count, colour, 1);
+        Advance(count);
+    }
+
+    // Split where box rows end, so that each piece adds to one box row only.
+    void SolidRows(int count, TRgb colour) override {
+        while (count > 0) {
+            const int rows = std::min(count, RowsLeftInBoxRow());
+            AddSolid(0, m_width, colour, static_cast<std::uint32_t>(rows));
+            RowsDone(rows);
+            count -= rows;
+        }
+    }
+
+private:
+    int CurrentRow() const { return m_layout.bottomUp ? m_height - 1 - m_delivered : m_delivered; }
+
+    int RowsLeftInBoxRow() const {
+        const int y = CurrentRow();
+        const int first = y / m_down.box * m_down.box;
+        return m_layout.bottomUp ? y - first + 1 : std::min(first + m_down.box, m_height) - y;
+    }
+
+    void Advance(int count) {
+        m_x += count;
+        if (m_x >= m_width) {
+            m_x = 0;
+            RowsDone(1);
+        }
+    }
+
+    // count rows of one box row are in; the last of them may complete it.
+    void RowsDone(int count) {
+        m_delivered += count;
+        if (m_layout.bottomUp) {
+            const int last = m_height - m_delivered;
+            if (last % m_down.box == 0)
+                FinishBoxRow(last / m_down.box);
+        } else {
+            const int last = m_delivered - 1;
+            if ((last + 1) % m_down.box == 0 || last + 1 == m_height)
+                FinishBoxRow(last / m_down.box);
+        }
+    }
+
+    void AddSolid(int x, int count, TRgb colour, std::uint32_t rows) {
+        const int box = m_across.box;
+        std::uint32_t* solid = m_solid.Data();
+        for (int i = x / box, end = x + count; i * box < end; ++i) {
+            const int from = std::max(x, i * box);
+            const int to = std::min(end, i * box + m_across.BoxLength(i));
+            const auto pixels = static_cast<std::uint32_t>(to - from) * rows;
+            solid[3 * i] += colour.r * pixels;
+            solid[3 * i + 1] += colour.g * pixels;
+            solid[3 * i + 2] += colour.b * pixels;
+        }
+    }
+
+    // The means of box row j's boxes, filtered across into its slot; then every destination row
+    // whose box rows are all in.
+    void FinishBoxRow(int j) {
+        if (m_wholeRow != nullptr) {
+            BoxMeans(m_wholeRow, 1, 0, m_width);
+        } else {
+            BoxMeans(m_columns.Data(), m_down.BoxLength(j), m_dirtyFrom, m_dirtyTo);
+            ClearColumns();
+        }
+        FilterRow(Slot(j));
+        if (m_layout.bottomUp) {
+            while (m_nextRow >= 0 && (m_down.taps.Count(m_nextRow) == 0 ||
+                                      m_down.taps.first[static_cast<std::size_t>(m_nextRow)] >= j))
+                MakeRow(m_nextRow--);
+        } else {
+            while (m_nextRow < m_destination.height &&
+                   (m_down.taps.Count(m_nextRow) == 0 ||
+                    m_down.taps.first[static_cast<std::size_t>(m_nextRow)] +
+                            m_down.taps.Count(m_nextRow) - 1 <=
+                        j))
+                MakeRow(m_nextRow++);
+        }
+    }
+
+    float* Slot(int j) const {
+        return m_slots.Data() + static_cast<std::size_t>(j % m_slotCount) * m_rowValues;
+    }
+
+    // Each box's sum is what its runs of one colour added plus its columns' sums (the column sums,
+    // or a single row's bytes), read only where pixels reached, from dirtyFrom to dirtyTo.
+    template <class TSample>
+    void BoxMeans(const TSample* columns, int rows, int dirtyFrom, int dirtyTo) {
+        const int boxes = m_across.Boxes();
+        const int box = m_across.box;
+        const float wholeBox = 1.0F / static_cast<float>(box * rows);
+        std::uint32_t* solid = m_solid.Data();
+        // Channel c of a column sum is channel red or blue swapped for B, G, R rows.
+        const int red = m_layout.bgr ? 2 : 0;
+        const int blue = 2 - red;
+        for (int i = 0; i < boxes; ++i) {
+            const int length = m_across.BoxLength(i);
+            std::uint32_t r = solid[3 * i];
+            std::uint32_t g = solid[3 * i + 1];
+            std::uint32_t b = solid[3 * i + 2];
+            if (i * box < dirtyTo && i * box + length > dirtyFrom) {
+                const TSample* column = columns + std::ptrdiff_t{i} * box * 3;
+                for (int k = 0; k < length; ++k, column += 3) {
+                    r += column[red];
+                    g += column[1];
+                    b += column[blue];
+                }
+            }
+            solid[3 * i] = 0;
+            solid[3 * i + 1] = 0;
+            solid[3 * i + 2] = 0;
+            const float scale = length == box ? wholeBox : 1.0F / static_cast<float>(length * rows);
+            m_means.Data()[i] =
+                TPixel{static_cast<float>(r), static_cast<float>(g), static_cast<float>(b), 0} *
+                scale;
+        }
+    }
+
+    void ClearColumns() {
+        std::uint32_t* columns = m_columns.Data();
+        if (m_dirtyFrom < m_dirtyTo)
+            std::fill(columns + std::ptrdiff_t{m_dirtyFrom} * 3,
+                      columns + std::ptrdiff_t{m_dirtyTo} * 3, 0U);
+        m_dirtyFrom = m_width;
+        m_dirtyTo = 0;
+    }
+
+    void FilterRow(float* out) const {
+        const TTaps& taps = m_across.taps;
+        for (int x = 0; x < m_destination.width; ++x, out += 3) {
+            const TPixel* mean = m_means.Data() + taps.first[static_cast<std::size_t>(x)];
+            const float* weights = taps.Weights(x);
+            // Two sums, of the even and the odd taps, so that neither waits on the other.
+            TPixel even = {};
+            TPixel odd = {};
+            const int count = taps.Count(x);
+            int k = 0;
+            for (; k + 1 < count; k += 2) {
+                even += weights[k] * mean[k];
+                odd += weights[k + 1] * mean[k + 1];
+            }
+            if (k < count)
+                even += weights[k] * mean[k];
+            even += odd;
+            for (int c = 0; c < 3; ++c)
+                out[c] = even[c];
+        }
+    }
+
+    void MakeRow(int y) {
+        float* sum = m_sum.Data();
+        std::fill_n(sum, m_rowValues, 0.0F);
+        const float* weights = m_down.taps.Weights(y);
+        const int first = m_down.taps.first[static_cast<std::size_t>(y)];
+        for (int k = 0, count = m_down.taps.Count(y); k < count; ++k)
+            AddWeighted(Slot(first + k), weights[k], sum, m_rowValues);
+        std::uint8_t* out = m_destination.Row(y);
+        for (std::size_t i = 0; i < m_rowValues; ++i)
+            out[i] = RoundToByte(sum[i]);
+    }
+
+    int m_width;
+    int m_height;
+    TRowLayout m_layout;
+    TRgbRows m_destination;
+    TAxis m_across;
+    TAxis m_down;
+    int m_slotCount;
+    std::size_t m_rowValues; // floats in a row of the destination's width
+    // Column sums of the current box row's pixels, three per source column.
+    TBorrowedBuffer<std::uint32_t> m_columns;
+    // Sums of the current box row's runs of one colour, three per box.
+    TBorrowedBuffer<std::uint32_t> m_solid;
+    TBorrowedBuffer<TPixel> m_means; // of one box row
+    TBorrowedBuffer<float> m_slots;  // box rows filtered across, m_slotCount of them
+    TBorrowedBuffer<float> m_sum;    // one destination row
+    int m_delivered = 0;             // rows in, in delivery order
+    int m_x = 0;                     // in the current row
+    int m_dirtyFrom;                 // the columns that pixels reached in this box row
+    int m_dirtyTo = 0;
+    int m_nextRow; // of the destination
+    // The bytes of the row being handed over, when it is a whole box row by itself.
+    const std::uint8_t* m_wholeRow = nullptr;
+};
+
+// Rows held in memory, handed over top row first.
+class TMemoryRows final : public TRowSource {
+public:
+    explicit TMemoryRows(const TConstRgbRows& rows) : m_rows(rows) {}
+    int Width() const override { return m_rows.width; }
+    int Height() const override { return m_rows.height; }
+    TRowLayout Layout() const override { return {}; }
+    void Deliver(TRowSink& sink) override {
+        for (int y = 0; y < m_rows.height; ++y)
+            sink.Pixels(m_rows.width, m_rows.Row(y));
+    }
+
+private:
+    TConstRgbRows m_rows;
+};
 
 } // namespace
 
 void StretchRgb(const TConstRgbRows& source, const TRgbRows& destination) {
-    if (source.width <= 0 || source.height <= 0 || destination.width <= 0 ||
-        destination.height <= 0)
+    TMemoryRows rows(source);
+    StretchRows(rows, destination);
+}
+
+void StretchRows(TRowSource& source, const TRgbRows& destination) {
+    const int width = source.Width();
+    const int height = source.Height();
+    if (width <= 0 || height <= 0 || destination.width <= 0 || destination.height <= 0)
         return;
-    if (source.width == destination.width && source.height == destination.height) {
-        CopyRows(source, destination);
+    if (width == destination.width && height == destination.height) {
+        TRowsWriter writer(destination, source.Layout());
+        source.Deliver(writer);
         return;
     }
-    const int width = destination.width;
-    const TAxis across = MakeAxis(source.width, width);
-    const TAxis down = MakeAxis(source.height, destination.height);
-    TFilteredRows filtered(source, across, down, width);
-    std::vector<float> sum(static_cast<std::size_t>(width) * 3);
-    for (int y = 0; y < destination.height; ++y) {
-        std::fill(sum.begin(), sum.end(), 0.0F);
-        const float* weights = down.taps.Weights(y);
-        for (int k = 0, count = down.taps.Count(y); k < count; ++k)
-            AddWeighted(filtered.Row(down.taps.first[y] + k), weights[k], sum.data(), sum.size());
-        std::uint8_t* out = destination.Row(y);
-        for (std::size_t i = 0; i < sum.size(); ++i)
-            out[i] = RoundToByte(sum[i]);
-    }
+    TReducer reducer(width, height, source.Layout(), destination);
+    source.Deliver(reducer);
+    if (!reducer.Complete())
+        throw std::logic_error("a picture source delivered fewer rows than it has");
 }

@@ -5,11 +5,13 @@
 #include "platform/core/file_stream.h"
 #include "platform/core/orientation.h"
 #include "platform/core/resample.h"
+#include "platform/core/thread_buffer.h"
 #include "platform/ui/bitmap_image_p.h"
 #include "platform/ui/colour_transform_p.h"
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -68,27 +70,127 @@ TRgbRows RowsOf(QImage& image) {
     return {image.bits(), image.bytesPerLine(), image.width(), image.height()};
 }
 
-// The whole of a photograph reduced onto target as it is to be seen. The stored pixels are reduced
-// to the target's size, transposed when the orientation turns the picture, so that only the reduced
-// pixels are converted and turned: this is where a thumbnail's picture is finished.
-void DrawSeenAs(const TBitmapImage& source, const TRgbRows& target) {
-    if (source.orientation == UprightOrientation) {
-        StretchRgb(source.StoredRows(), target);
-        if (source.colour)
-            source.colour->ConvertRows(target);
-        return;
+// A BMP file whose headers have been read. Its picture reads the file forward, once; a second
+// delivery opens the file again.
+class TBmpFile final : public TDeferredPicture {
+public:
+    explicit TBmpFile(const AnsiString& fileName) : m_fileName(fileName) {
+        Open();
+        m_width = m_picture->Width();
+        m_height = m_picture->Height();
+        m_layout = m_picture->Layout();
+        m_profile = m_picture->Profile();
     }
-    const bool swaps = SwapsAxes(source.orientation);
+
+    int Width() const override { return m_width; }
+    int Height() const override { return m_height; }
+    TRowLayout Layout() const override { return m_layout; }
+    const std::vector<std::uint8_t>& Profile() const override { return m_profile; }
+
+    void Deliver(TRowSink& sink) override {
+        if (!m_picture) {
+            Open();
+            if (m_picture->Width() != m_width || m_picture->Height() != m_height ||
+                m_picture->Layout().bottomUp != m_layout.bottomUp ||
+                m_picture->Layout().bgr != m_layout.bgr)
+                Fail("the file has changed since it was loaded");
+        }
+        // Taken, so that the file is closed once read, whatever happens.
+        const std::unique_ptr<TFileStream> stream = std::move(m_stream);
+        const std::unique_ptr<TBmpPicture> picture = std::move(m_picture);
+        picture->Deliver(sink);
+        m_profile = picture->Profile();
+    }
+
+    [[noreturn]] void NoMemory() const override {
+        Fail("out of memory for " + SizeText(m_width, m_height) + " pixels");
+    }
+
+private:
+    void Open() {
+        m_stream = std::make_unique<TFileStream>(m_fileName, fmOpenRead);
+        m_picture = std::make_unique<TBmpPicture>(*m_stream, m_fileName);
+    }
+
+    [[noreturn]] void Fail(const std::string& cause) const {
+        throw EInvalidGraphic(AnsiString("Cannot read picture " + m_fileName.str() + ": " + cause));
+    }
+
+    AnsiString m_fileName;
+    std::unique_ptr<TFileStream> m_stream;
+    std::unique_ptr<TBmpPicture> m_picture;
+    int m_width = 0;
+    int m_height = 0;
+    TRowLayout m_layout;
+    std::vector<std::uint8_t> m_profile;
+};
+
+// A profile stored after a deferred picture's pixels is known once they have been read.
+void TakeProfile(TBitmapImage& store) {
+    if (!store.colour && !store.deferred->Profile().empty())
+        store.colour = ColourTransformFor(store.deferred->Profile(), TProfilePixels::Rgb);
+}
+
+// A deferred picture decoded whole into the bitmap's own pixels, its orientation and colour
+// profile still to be applied (TBitmapImage::Settle). On failure the picture stays deferred, so
+// that every later use raises its error again.
+void Realize(TBitmapImage& store) {
+    if (!store.deferred)
+        return;
+    TDeferredPicture& picture = *store.deferred;
+    QImage decoded = MakeBlackImage(picture.Width(), picture.Height());
+    if (decoded.isNull())
+        picture.NoMemory();
+    TRowsWriter writer(RowsOf(decoded), picture.Layout());
+    picture.Deliver(writer);
+    TakeProfile(store);
+    store.image = std::move(decoded);
+    store.deferred.reset();
+}
+
+// The whole of a picture reduced onto target as it is to be seen, through reduce, which writes the
+// stored picture reduced to the rows it is given: the target's size, transposed when the
+// orientation turns the picture. They are the thread's scratch, kept from one thumbnail to the
+// next (fresh pages cost more than the copy through them), and written to the target only once
+// the reduction is complete, so that a failure leaves nothing drawn. This is the one place where
+// a thumbnail's picture is finished: only the reduced pixels are converted and turned.
+template <class TReduce, class TColourOf>
+void ReduceSeenAs(int orientation, const TRgbRows& target, TReduce reduce, TColourOf colourOf) {
+    thread_local TKeptBuffer<std::uint8_t> kept;
+    const bool swaps = SwapsAxes(orientation);
     const int width = swaps ? target.height : target.width;
     const int height = swaps ? target.width : target.height;
-    // Kept from one thumbnail to the next: fresh pages cost more than the copy through them.
-    thread_local std::vector<std::uint8_t> scratch;
-    scratch.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
-    const TRgbRows reduced{scratch.data(), std::ptrdiff_t{width} * 3, width, height};
-    StretchRgb(source.StoredRows(), reduced);
-    if (source.colour)
-        source.colour->ConvertRows(reduced);
-    OrientRgb({reduced.data, reduced.stride, width, height}, target, source.orientation);
+    const TBorrowedBuffer<std::uint8_t> scratch(kept, static_cast<std::size_t>(width) *
+                                                          static_cast<std::size_t>(height) * 3);
+    const TRgbRows reduced{scratch.Data(), std::ptrdiff_t{width} * 3, width, height};
+    reduce(reduced);
+    if (const TColourTransform* colour = colourOf())
+        colour->ConvertRows(reduced);
+    if (orientation != UprightOrientation) {
+        OrientRgb({reduced.data, reduced.stride, width, height}, target, orientation);
+        return;
+    }
+    for (int y = 0; y < height; ++y)
+        std::memcpy(target.Row(y), reduced.Row(y), static_cast<std::size_t>(width) * 3);
+}
+
+// Pixels in memory, still to be turned or converted.
+void DrawSeenAs(const TBitmapImage& source, const TRgbRows& target) {
+    ReduceSeenAs(
+        source.orientation, target,
+        [&](const TRgbRows& reduced) { StretchRgb(source.StoredRows(), reduced); },
+        [&] { return source.colour.get(); });
+}
+
+// A deferred picture: its rows flow through the reduction as they are read.
+void DrawWhole(TBitmapImage& store, const TRgbRows& target) {
+    ReduceSeenAs(
+        store.orientation, target,
+        [&](const TRgbRows& reduced) { StretchRows(*store.deferred, reduced); },
+        [&] {
+            TakeProfile(store);
+            return store.colour.get();
+        });
 }
 
 } // namespace
@@ -159,35 +261,26 @@ void TBitmap::LoadFromFile(const AnsiString& fileName) {
     NamingOutOfMemory(fileName, [&] { Load(fileName); });
 }
 
-// The whole picture is made at its own size, so that is what the decode reserves of the budget.
 void TBitmap::Load(const AnsiString& fileName) {
-    TFileStream stream(fileName, fmOpenRead);
-    QImage loaded;
-    QSize size;
-    std::vector<std::uint8_t> profile;
-    TDecodeBudget::TReservation reservation;
-    ReadBmp(
-        stream, fileName,
-        [&](int width, int height) {
-            std::string problem = CheckPictureSize(width, height);
-            if (!problem.empty())
-                throw EInvalidGraphic(AnsiString("Cannot read picture " + fileName.str() + ": " +
-                                                 SizeText(width, height) + " pixels: " + problem));
-            reservation = TDecodeBudget::Process().Reserve(
-                std::int64_t{width} * height * 3 + BmpReaderBytes, fileName);
-            loaded = MakeBlackImage(width, height);
-            if (loaded.isNull() && width != 0 && height != 0)
-                throw EOutOfMemory(AnsiString("Cannot read picture " + fileName.str() +
-                                              ": out of memory for " + SizeText(width, height) +
-                                              " pixels"));
-            size = QSize(width, height);
-            return TRgbRows{loaded.bits(), loaded.bytesPerLine(), width, height};
-        },
-        &profile);
-    // Only a picture read to its end replaces the old one.
-    m_image->Replace(std::move(loaded), size);
-    m_image->colour = ColourTransformFor(profile, TProfilePixels::Rgb);
-    m_image->format = pf24bit;
+    auto file = std::make_unique<TBmpFile>(fileName);
+    const std::string problem = CheckPictureSize(file->Width(), file->Height());
+    if (!problem.empty())
+        throw EInvalidGraphic(AnsiString("Cannot read picture " + fileName.str() + ": " +
+                                         SizeText(file->Width(), file->Height()) +
+                                         " pixels: " + problem));
+    // Only a picture whose headers were read replaces the old one.
+    m_image->Defer(std::move(file));
+    TakeProfile(*m_image);
+}
+
+TBitmapImage& TBitmap::Image() {
+    Realize(*m_image);
+    return *m_image;
+}
+
+const TBitmapImage& TBitmap::Image() const {
+    Realize(*m_image);
+    return *m_image;
 }
 
 // TCanvas
@@ -239,8 +332,14 @@ void TCanvas::CopyRect(const TRect& destination, TCanvas* source, const TRect& s
     if (IsEmpty(to) || IsEmpty(from))
         return;
 
-    // Rows() first: it detaches the destination from any picture that shares its pixels.
+    // Rows() first: it detaches the destination from any picture that shares its pixels, and
+    // decodes it if it was deferred (the source too, when it is the same bitmap).
     const TRgbRows target = SubRows(m_bitmap.Image().Rows(), to);
+    TBitmapImage& store = source->m_bitmap.Store();
+    if (store.deferred && from == Bounds(source->m_bitmap)) {
+        DrawWhole(store, target);
+        return;
+    }
     TBitmapImage& sourceImage = source->m_bitmap.Image();
     if (&source->m_bitmap != &m_bitmap && sourceImage.Pending() &&
         from == Bounds(source->m_bitmap)) {

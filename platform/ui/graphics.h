@@ -99,15 +99,20 @@ public:
 
     TCanvas* Canvas() { return &m_canvas; }
 
-    // Replaces the picture by the Windows bitmap (BMP) file's; raises EFOpenError, EInvalidGraphic
-    // or EOutOfMemory naming the file and the cause, and EApplicationClosing when decodes are
-    // stopped. Reads BMP only, whatever the file's name. The decode's memory is reserved of the
-    // decode budget (TDecodeBudget) while it runs.
+    // Replaces the picture by the Windows bitmap (BMP) file's; reads BMP only, whatever the file's
+    // name. Reads and checks the headers, raising EFOpenError, EInvalidGraphic or EOutOfMemory
+    // naming the file and the cause; the pixels are read when they are first needed, and an error
+    // in them is raised there with the same message (or EApplicationClosing once decodes are
+    // stopped): drawn whole onto another bitmap (CopyRect), the rows flow straight into the
+    // reduction and the picture is never held whole; anything else (Pixel, a part of it, ...)
+    // decodes it whole first. The file stays open until then.
     void LoadFromFile(const AnsiString& fileName);
 
-    // The platform's own access to the pixels.
-    TBitmapImage& Image() { return *m_image; }
-    const TBitmapImage& Image() const { return *m_image; }
+    // The platform's own access to the pixels, decoding a deferred picture whole first.
+    TBitmapImage& Image();
+    const TBitmapImage& Image() const;
+    // The platform's own access to the picture as it is, deferred or not.
+    TBitmapImage& Store() { return *m_image; }
 
 private:
     void Load(const AnsiString& fileName);

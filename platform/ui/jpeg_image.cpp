@@ -451,7 +451,8 @@ void TJPEGImage::Draw(TBitmap* bitmap) const {
     TDecodeTarget target{image.bits(), image.bytesPerLine(), inks, cinfo.saw_Adobe_marker != 0,
                          inkProfile ? data.colour.get() : nullptr};
     data.Run(StepDecode, &target);
-    TBitmapImage& pixels = bitmap->Image();
+    // Store(), not Image(): a deferred picture in the bitmap is replaced, not decoded first.
+    TBitmapImage& pixels = bitmap->Store();
     pixels.Replace(std::move(image), QSize(width, height));
     pixels.orientation = data.orientation;
     pixels.colour = inkProfile ? nullptr : data.colour;
