@@ -5,6 +5,7 @@
 #include "platform/core/main_thread_queue.h"
 
 #include <system_error>
+#include <utility>
 
 namespace {
 
@@ -44,12 +45,14 @@ bool IsApplicationClosing(const std::exception_ptr& error) {
 }
 
 // A worker cut short because the application is closing has nothing worth showing; nor has one
-// with no user-interface thread to show it on.
-void ReportToMainThread(const std::exception_ptr& error) {
+// with no user-interface thread to show it on. The error is handed over, not shared: the worker
+// keeps no reference to it, so the user-interface thread's last use of it is ordered before its
+// destruction by the queue itself (the count inside exception_ptr is invisible to ThreadSanitizer).
+void ReportToMainThread(std::exception_ptr error) {
     TMainThreadQueue* const queue = TMainThreadQueue::Current();
     if (queue == nullptr || IsApplicationClosing(error))
         return;
-    queue->Post([error] { std::rethrow_exception(error); });
+    queue->Post([error = std::move(error)] { std::rethrow_exception(error); });
 }
 
 } // namespace
@@ -135,7 +138,7 @@ void TThread::WaitForAll() {
 
 void TThread::DoTerminate() {
     if (m_fatalException)
-        ReportToMainThread(m_fatalException);
+        ReportToMainThread(std::exchange(m_fatalException, nullptr));
 }
 
 void TThread::SynchronizeCall(const std::function<void()>& call) {
@@ -170,11 +173,15 @@ void TThread::Run() {
     } catch (...) {
         m_fatalException = std::current_exception();
     }
+    // Reported once the handler has let go of the error, for the reason ReportToMainThread gives.
+    std::exception_ptr terminateError;
     try {
         DoTerminate();
     } catch (...) {
-        ReportToMainThread(std::current_exception());
+        terminateError = std::current_exception();
     }
+    if (terminateError)
+        ReportToMainThread(std::move(terminateError));
     if (FreeOnTerminate) {
         // Detached here, on the thread itself: the destructor then has nothing left to join.
         m_thread.detach();
