@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the BMP reader as a whole file. Besides the sanitizers' findings, it
-// checks the reader's promise that every pixel of the rows it asked for is written: each input is
-// decoded twice, into rows first filled with 0x00 and then with 0xFF, and both must agree.
+// checks the reader's promise that every pixel of the rows it asked for is written once it has read
+// the picture to its end: each input is decoded twice, into rows first filled with 0x00 and then
+// with 0xFF, and both must agree.
 
 #include "platform/core/bmp_reader.h"
 #include "platform/core/exception.h"
@@ -65,7 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> light;
     const bool darkRead = Decode(data, size, 0x00, dark);
     const bool lightRead = Decode(data, size, 0xFF, light);
-    if (darkRead != lightRead || dark != light)
+    // Only a picture read to its end promises every pixel: a failed read may stop between rows.
+    if (darkRead != lightRead || (darkRead && dark != light))
         std::abort();
     return 0;
 }

@@ -39,8 +39,9 @@ private:
 };
 
 // Decodes a Windows bitmap (BMP) file from stream. Once the header has been checked, allocate is
-// called once with the picture's size and returns the rows to fill; every pixel of them is written.
-// Raises EInvalidGraphic naming fileName and the cause for anything that is not a readable BMP, and
+// called once with the picture's size and returns the rows to fill; every pixel of them is written
+// once the picture has been read to its end (a failure may leave rows unwritten). Raises
+// EInvalidGraphic naming fileName and the cause for anything that is not a readable BMP, and
 // EApplicationClosing between rows once decodes are stopped. When profile is given, it receives
 // the ICC profile that a V5 header embeds (else it stays empty).
 void ReadBmp(TStream& stream, const AnsiString& fileName,
