@@ -692,7 +692,7 @@ private:
     int m_y = 0;    // from the bottom row
     int m_done = 0; // pixels of the current row handed on
     // A run or literal of at most 255 pixels, converted.
-    std::array<std::uint8_t, 255 * 3> m_pixels{};
+    std::array<std::uint8_t, std::size_t{255} * 3> m_pixels{};
 };
 
 } // namespace

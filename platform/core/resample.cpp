@@ -297,9 +297,10 @@ private:
             const int from = std::max(x, i * box);
             const int to = std::min(end, i * box + m_across.BoxLength(i));
             const auto pixels = static_cast<std::uint32_t>(to - from) * rows;
-            solid[3 * i] += colour.r * pixels;
-            solid[3 * i + 1] += colour.g * pixels;
-            solid[3 * i + 2] += colour.b * pixels;
+            std::uint32_t* sum = solid + 3 * std::ptrdiff_t{i};
+            sum[0] += colour.r * pixels;
+            sum[1] += colour.g * pixels;
+            sum[2] += colour.b * pixels;
         }
     }
 
@@ -344,9 +345,10 @@ private:
         const int blue = 2 - red;
         for (int i = 0; i < boxes; ++i) {
             const int length = m_across.BoxLength(i);
-            std::uint32_t r = solid[3 * i];
-            std::uint32_t g = solid[3 * i + 1];
-            std::uint32_t b = solid[3 * i + 2];
+            std::uint32_t* sum = solid + 3 * std::ptrdiff_t{i};
+            std::uint32_t r = sum[0];
+            std::uint32_t g = sum[1];
+            std::uint32_t b = sum[2];
             if (i * box < dirtyTo && i * box + length > dirtyFrom) {
                 const TSample* column = columns + std::ptrdiff_t{i} * box * 3;
                 for (int k = 0; k < length; ++k, column += 3) {
@@ -355,9 +357,7 @@ private:
                     b += column[blue];
                 }
             }
-            solid[3 * i] = 0;
-            solid[3 * i + 1] = 0;
-            solid[3 * i + 2] = 0;
+            std::fill(sum, sum + 3, 0U);
             const float scale = length == box ? wholeBox : 1.0F / static_cast<float>(length * rows);
             m_means.Data()[i] =
                 TPixel{static_cast<float>(r), static_cast<float>(g), static_cast<float>(b), 0} *
