@@ -153,7 +153,8 @@ void Realize(TBitmapImage& store) {
 // orientation turns the picture. They are the thread's scratch, kept from one thumbnail to the
 // next (fresh pages cost more than the copy through them), and written to the target only once
 // the reduction is complete, so that a failure leaves nothing drawn. This is the one place where
-// a thumbnail's picture is finished: only the reduced pixels are converted and turned.
+// a thumbnail's picture is finished: only the reduced pixels are turned, and converted when the
+// profile is known only once the pixels have been read (a BMP file may store it after them).
 template <class TReduce, class TColourOf>
 void ReduceSeenAs(int orientation, const TRgbRows& target, TReduce reduce, TColourOf colourOf) {
     thread_local TKeptBuffer<std::uint8_t> kept;

@@ -5,6 +5,7 @@
 #include "platform/core/file_stream.h"
 #include "platform/core/orientation.h"
 #include "platform/core/photo_metadata.h"
+#include "platform/core/thread_buffer.h"
 #include "platform/ui/bitmap_image_p.h"
 #include "platform/ui/colour_transform_p.h"
 #include "platform/ui/graphics.h"
@@ -27,8 +28,8 @@
 #include <jerror.h>
 
 // JPEG pictures are decoded with libjpeg-turbo directly rather than through Qt's reader: a
-// thumbnail wants the 1/2, 1/4 or 1/8 scale done in the DCT domain and written straight into the
-// bitmap's rows, the picture's size refused before anything is allocated, and every failure turned
+// thumbnail wants the 1/2, 1/4 or 1/8 scale done in the DCT domain and its rows handed straight to
+// the reduction, the picture's size refused before anything is allocated, and every failure turned
 // into a clean error that names the file.
 
 namespace {
@@ -165,12 +166,17 @@ void StepCalcScaledSizes(j_decompress_ptr cinfo, void* context) {
 }
 
 struct TDecodeTarget {
-    std::uint8_t* pixels;
+    TRowSink* sink;
+    // RowsPerRead rows of the output's width, written over and over: the rows go on to the sink as
+    // they are decoded, and no more of the picture is kept.
+    std::uint8_t* strip;
     std::ptrdiff_t stride;
     bool inks;
     bool invertedInks;
-    // Inks go through the picture's profile as they are decoded, since the reduction takes RGB.
-    const TColourTransform* inkProfile;
+    // The picture's profile, or null. Its rows are converted as they are decoded, while they are
+    // still in the cache and before they are reduced: averaging pixels before a conversion that
+    // is not linear would shift the colours of fine detail.
+    const TColourTransform* colour;
 };
 
 // c * k / 255, rounded, without a division.
@@ -194,30 +200,32 @@ void InksToRgb(const JSAMPLE* cmyk, std::uint8_t* rgb, JDIMENSION width, bool in
 void StepDecode(j_decompress_ptr cinfo, void* context) {
     const auto& target = *static_cast<const TDecodeTarget*>(context);
     jpeg_start_decompress(cinfo);
+    const int width = static_cast<int>(cinfo->output_width);
     JSAMPARRAY inkRows = nullptr;
     if (target.inks)
         inkRows = cinfo->mem->alloc_sarray(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_IMAGE,
                                            cinfo->output_width * 4, RowsPerRead);
+    JSAMPROW rows[RowsPerRead];
+    for (int i = 0; i < RowsPerRead; ++i)
+        rows[i] = inkRows ? inkRows[i] : target.strip + i * target.stride;
     while (cinfo->output_scanline < cinfo->output_height) {
         StopIfDecodesStopped(reinterpret_cast<j_common_ptr>(cinfo));
-        const JDIMENSION first = cinfo->output_scanline;
-        const JDIMENSION wanted = std::min<JDIMENSION>(RowsPerRead, cinfo->output_height - first);
-        JSAMPROW rows[RowsPerRead];
-        for (JDIMENSION i = 0; i < wanted; ++i)
-            rows[i] = inkRows ? inkRows[i] : target.pixels + (first + i) * target.stride;
-        const JDIMENSION got = jpeg_read_scanlines(cinfo, rows, wanted);
+        const auto got = static_cast<int>(jpeg_read_scanlines(cinfo, rows, RowsPerRead));
         // Only a suspending source returns nothing; jpeg_finish_decompress then reports the
         // missing scanlines.
         if (got == 0)
             break;
-        for (JDIMENSION i = 0; inkRows && i < got; ++i) {
-            std::uint8_t* rgb = target.pixels + (first + i) * target.stride;
-            if (target.inkProfile != nullptr)
-                target.inkProfile->ConvertInks(inkRows[i], rgb,
-                                               static_cast<int>(cinfo->output_width));
+        const TRgbRows decoded{target.strip, target.stride, width, got};
+        for (int i = 0; inkRows && i < got; ++i) {
+            if (target.colour != nullptr)
+                target.colour->ConvertInks(inkRows[i], decoded.Row(i), width);
             else
-                InksToRgb(inkRows[i], rgb, cinfo->output_width, target.invertedInks);
+                InksToRgb(inkRows[i], decoded.Row(i), cinfo->output_width, target.invertedInks);
         }
+        if (target.colour != nullptr && !inkRows)
+            target.colour->ConvertRows(decoded);
+        for (int i = 0; i < got; ++i)
+            target.sink->Pixels(width, decoded.Row(i));
     }
     jpeg_finish_decompress(cinfo);
 }
@@ -238,11 +246,17 @@ struct TJPEGData {
     void Run(TStep step, void* context) {
         errors.corruptDataWarnings = 0;
         errors.stopped = false;
-        if (RunGuarded(&cinfo, errors, step, context))
+        bool done = false;
+        try {
+            done = RunGuarded(&cinfo, errors, step, context);
+        } catch (...) {
+            // A decode's receiver of rows raised: the decompressor starts afresh next time.
+            Abort();
+            throw;
+        }
+        if (done)
             return;
-        if (created)
-            jpeg_abort_decompress(&cinfo);
-        headerRead = false;
+        Abort();
         if (errors.stopped)
             throw EApplicationClosing("The application is closing: the decode of " + fileName +
                                       " was stopped");
@@ -252,8 +266,15 @@ struct TJPEGData {
                                errors.message + ")");
         Fail(errors.message);
     }
+    void Abort() {
+        if (created)
+            jpeg_abort_decompress(&cinfo);
+        headerRead = false;
+    }
     // The compressed data, read afresh, for a decode that holds its reservation.
     void ReadBytes();
+    // Decodes the picture at scale, handing its rows to sink.
+    void Decode(TJPEGScale scale, TRowSink& sink);
     [[noreturn]] void Fail(const std::string& cause) const {
         throw EInvalidGraphic("Cannot read picture " + fileName + ": " + cause);
     }
@@ -338,7 +359,7 @@ void TJPEGImage::LoadFromFile(const AnsiString& fileName) {
 }
 
 void TJPEGImage::Load(const AnsiString& fileName) {
-    auto data = std::make_unique<TJPEGData>(fileName);
+    auto data = std::make_shared<TJPEGData>(fileName);
     data->fileSize = TFileStream(fileName, fmOpenRead).Size();
     if (data->fileSize > MaxFileBytes)
         data->Fail("the file is " + std::to_string(data->fileSize) + " bytes, more than the " +
@@ -375,7 +396,7 @@ void TJPEGImage::Load(const AnsiString& fileName) {
 
 namespace {
 
-bool Turned(const std::unique_ptr<TJPEGData>& data) {
+bool Turned(const std::shared_ptr<TJPEGData>& data) {
     return data && SwapsAxes(data->orientation);
 }
 
@@ -405,59 +426,81 @@ int TJPEGImage::ScaledHeight() const {
     return Turned(m_data) ? m_data->scaled.width[m_scale] : m_data->scaled.height[m_scale];
 }
 
-void TJPEGImage::DrawInto(TBitmap* bitmap) const {
-    if (!m_data)
-        throw EInvalidGraphic("Cannot draw a JPEG picture: none has been loaded");
-    NamingOutOfMemory(m_data->fileName, [&] { Draw(bitmap); });
-}
-
 // The whole decode runs under one reservation of the budget, the compressed data included. When
 // the one taken for reading the file is too small, both are given up before waiting for a larger
 // one, and the file is read again: nothing is held while waiting.
-void TJPEGImage::Draw(TBitmap* bitmap) const {
-    // The decompressor is working state, not part of the picture, so a const draw may drive it.
-    TJPEGData& data = *m_data;
+void TJPEGData::Decode(TJPEGScale scale, TRowSink& sink) {
+    const int outputWidth = scaled.width[scale];
     const std::int64_t needed =
-        data.fileSize + data.decoderBytes + std::int64_t{ScaledWidth()} * ScaledHeight() * 3;
-    if (!data.bytes || data.reservation.Bytes() < needed) {
-        if (data.headerRead)
-            jpeg_abort_decompress(&data.cinfo);
-        data.headerRead = false;
-        data.bytes.reset();
-        data.reservation.Release();
-        data.reservation = TDecodeBudget::Process().Reserve(needed, data.fileName);
-        data.ReadBytes();
+        fileSize + decoderBytes + std::int64_t{outputWidth} * scaled.height[scale] * 3;
+    if (!bytes || reservation.Bytes() < needed) {
+        Abort();
+        bytes.reset();
+        reservation.Release();
+        reservation = TDecodeBudget::Process().Reserve(needed, fileName);
+        ReadBytes();
     }
-    if (!data.headerRead)
-        ReadHeader(data);
-    data.headerRead = false;
+    if (!headerRead)
+        ReadHeader(*this);
+    headerRead = false;
 
-    jpeg_decompress_struct& cinfo = data.cinfo;
     const bool inks = StoresInks(cinfo.jpeg_color_space);
     cinfo.out_color_space = inks ? JCS_CMYK : JCS_EXT_RGB;
     cinfo.dct_method = JDCT_ISLOW;
     cinfo.scale_num = 1;
-    cinfo.scale_denom = 1U << m_scale;
+    cinfo.scale_denom = 1U << scale;
 
-    const int width = data.scaled.width[m_scale];
-    const int height = data.scaled.height[m_scale];
-    QImage image(width, height, QImage::Format_RGB888);
-    if (image.isNull()) {
-        jpeg_abort_decompress(&cinfo);
-        throw EOutOfMemory("Cannot read picture " + data.fileName + ": out of memory for a " +
-                           std::to_string(width) + " by " + std::to_string(height) + " picture");
-    }
-    const bool inkProfile = data.colour && data.colour->TakesInks();
-    TDecodeTarget target{image.bits(), image.bytesPerLine(), inks, cinfo.saw_Adobe_marker != 0,
-                         inkProfile ? data.colour.get() : nullptr};
-    data.Run(StepDecode, &target);
-    // Store(), not Image(): a deferred picture in the bitmap is replaced, not decoded first.
-    TBitmapImage& pixels = bitmap->Store();
-    pixels.Replace(std::move(image), QSize(width, height));
-    pixels.orientation = data.orientation;
-    pixels.colour = inkProfile ? nullptr : data.colour;
-    // The decode is over: its memory goes back to the budget, and a later draw reads the file
+    thread_local TKeptBuffer<std::uint8_t> kept;
+    const std::ptrdiff_t stride = std::ptrdiff_t{outputWidth} * 3;
+    const TBorrowedBuffer<std::uint8_t> strip(kept, static_cast<std::size_t>(stride) * RowsPerRead);
+    TDecodeTarget target{&sink,       strip.Data(), stride, inks, cinfo.saw_Adobe_marker != 0,
+                         colour.get()};
+    Run(StepDecode, &target);
+    // The decode is over: its memory goes back to the budget, and a later one reads the file
     // again.
-    data.bytes.reset();
-    data.reservation.Release();
+    bytes.reset();
+    reservation.Release();
+}
+
+namespace {
+
+// A JPEG picture drawn into a bitmap: decoded at its scale whenever its rows are wanted, straight
+// into what receives them, in sRGB. It shares the decompressor of the TJPEGImage it came from.
+class TJpegPicture final : public TDeferredPicture {
+public:
+    TJpegPicture(std::shared_ptr<TJPEGData> data, TJPEGScale scale)
+        : m_data(std::move(data)), m_scale(scale) {}
+
+    int Width() const override { return m_data->scaled.width[m_scale]; }
+    int Height() const override { return m_data->scaled.height[m_scale]; }
+    TRowLayout Layout() const override { return {}; }
+    // Converted as the rows are decoded, so there is none left to apply.
+    const std::vector<std::uint8_t>& Profile() const override {
+        static const std::vector<std::uint8_t> none;
+        return none;
+    }
+
+    void Deliver(TRowSink& sink) override {
+        NamingOutOfMemory(m_data->fileName, [&] { m_data->Decode(m_scale, sink); });
+    }
+
+    [[noreturn]] void NoMemory() const override {
+        throw EOutOfMemory("Cannot read picture " + m_data->fileName + ": out of memory for a " +
+                           std::to_string(Width()) + " by " + std::to_string(Height()) +
+                           " picture");
+    }
+
+private:
+    std::shared_ptr<TJPEGData> m_data;
+    TJPEGScale m_scale;
+};
+
+} // namespace
+
+void TJPEGImage::DrawInto(TBitmap* bitmap) const {
+    if (!m_data)
+        throw EInvalidGraphic("Cannot draw a JPEG picture: none has been loaded");
+    TBitmapImage& pixels = bitmap->Store();
+    pixels.Defer(std::make_unique<TJpegPicture>(m_data, m_scale));
+    pixels.orientation = m_data->orientation;
 }

@@ -34,21 +34,22 @@ public:
     int ScaledWidth() const;
     int ScaledHeight() const;
 
-    // Decodes the picture at the current scale into bitmap as 24-bit RGB, whatever its colour
-    // space (greyscale, YCbCr, RGB, CMYK, YCCK), seen as its file says: upright by its EXIF
-    // orientation, in sRGB from its ICC profile. The bitmap applies both when its pixels are used,
-    // to the reduced picture only when it is stretched whole onto a smaller one. Raises
-    // EInvalidGraphic for damaged data (metadata that cannot be read leaves the picture as
+    // Gives bitmap the picture at the current scale, as 24-bit RGB whatever its colour space
+    // (greyscale, YCbCr, RGB, CMYK, YCCK), seen as its file says: in sRGB from its ICC profile and
+    // upright by its EXIF orientation. The pixels are decoded when the bitmap's are used, straight
+    // into the reduction when it is stretched whole onto a smaller bitmap, and the errors come
+    // then: EInvalidGraphic for damaged data (metadata that cannot be read leaves the picture as
     // stored), EOutOfMemory naming the file when memory runs out or the decode needs more working
     // memory than the decode budget holds (TDecodeBudget: it waits until others have ended when it
-    // fits), and EApplicationClosing when decodes are stopped. A loaded picture holds its
-    // compressed data in the budget until it has been drawn; a thread draws one picture at a time.
+    // fits), and EApplicationClosing when decodes are stopped. The colours are converted as the
+    // rows are decoded, the turn is made on the reduced picture. The picture holds its compressed
+    // data in the budget until it has been decoded; the bitmap shares this picture's decoder, so
+    // both are used by one thread at a time, and a thread decodes one picture at a time.
     void DrawInto(TBitmap* bitmap) const;
 
 private:
     void Load(const AnsiString& fileName);
-    void Draw(TBitmap* bitmap) const;
 
-    std::unique_ptr<TJPEGData> m_data;
+    std::shared_ptr<TJPEGData> m_data;
     TJPEGScale m_scale = jsFullSize;
 };

@@ -32,6 +32,7 @@ TDecoded Decode(const std::string& path, TJPEGScale scale = jsFullSize) {
     jpeg.SetScale(scale);
     TDecoded result;
     jpeg.DrawInto(result.bitmap.get());
+    static_cast<void>(result.Image()); // the pixels are decoded when they are first used
     return result;
 }
 

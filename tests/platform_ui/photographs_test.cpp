@@ -401,6 +401,22 @@ TEST_F(Photographs, ProfileInShuffledChunksConvertsLikeTheWholeOne) {
     EXPECT_NE(AllPixels(*Thumbnail(*LoadJpeg("plain.jpg"), 20, 22)), whole);
 }
 
+// A thumbnail's colours are the mean of the picture's colours in sRGB, as a viewer that converts
+// the whole picture and then reduces it shows them. Columns of Adobe RGB (200, 60, 60) and
+// (60, 170, 60) convert to (231, 57, 57) and (0, 172, 44); converting their mean instead would
+// give (137, 116, 53).
+TEST_F(Photographs, ColoursAreConvertedBeforeTheyAreAveraged) {
+    WriteJpeg(
+        "stripes.jpg", 40, 44,
+        [](int x, int) {
+            return x % 2 == 0 ? Rgb{200, 60, 60} : Rgb{60, 170, 60};
+        },
+        IccChunks(AdobeRgb(), 1));
+    EXPECT_LE(
+        Distance(PixelOf(*Thumbnail(*LoadJpeg("stripes.jpg"), 10, 11), 5, 5), Rgb{116, 115, 51}),
+        3);
+}
+
 // --- Metadata that changes nothing: the picture as stored, exactly today's pixels ---
 
 struct AsStoredRow {
