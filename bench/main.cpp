@@ -13,6 +13,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -133,19 +134,45 @@ struct TTimed {
 struct TLoaderRun {
     TPart part;
     std::vector<TPart> references;    // each against the same floor
+    std::vector<TPart> kinds;         // the files of each kind, against their own floor's times
     std::vector<TPicture> thumbnails; // of the first run, for the quality check
 };
+
+// Names the kind of a file, for a part that mixes kinds; files of no kind ("") are not split.
+using TKindOf = std::function<std::string(const fs::path&)>;
 
 // Each run times every file's floor, its references and then its loader, so that all see the same
 // state of the machine; the files are read once beforehand so that every run finds them in the
 // page cache.
 TLoaderRun MeasureLoaders(const std::string& name, const std::vector<fs::path>& files,
-                          const TTimed& floor, int runs,
-                          const std::vector<TTimed>& references = {}) {
+                          const TTimed& floor, int runs, const std::vector<TTimed>& references = {},
+                          const TKindOf& kindOf = nullptr) {
     std::cout << "Timing " << name << " (" << files.size() << " files, " << runs << " runs)"
               << std::endl;
     for (const fs::path& file : files)
         floor.action(file);
+    // Each kind's files and their loader's and floor's times, run by run, in order of appearance.
+    struct TKind {
+        std::string name;
+        int files = 0;
+        double loaderTotal = 0;
+        double floorTotal = 0;
+        std::vector<double> loaderRuns;
+        std::vector<double> floorRuns;
+    };
+    std::vector<TKind> kinds;
+    std::vector<int> kindOfFile;
+    for (const fs::path& file : files) {
+        const std::string kind = kindOf ? kindOf(file) : "";
+        auto found = std::find_if(kinds.begin(), kinds.end(),
+                                  [&](const TKind& known) { return known.name == kind; });
+        if (found == kinds.end()) {
+            found = kinds.insert(kinds.end(), TKind{});
+            found->name = kind;
+        }
+        ++found->files;
+        kindOfFile.push_back(int(found - kinds.begin()));
+    }
     TLoaderRun result;
     std::vector<double> loaderRuns;
     std::vector<double> floorRuns;
@@ -154,12 +181,20 @@ TLoaderRun MeasureLoaders(const std::string& name, const std::vector<fs::path>& 
         double loaderTotal = 0;
         double floorTotal = 0;
         std::vector<double> referenceTotals(references.size());
-        for (const fs::path& file : files) {
-            floorTotal += SecondsOf([&] { floor.action(file); });
+        for (TKind& kind : kinds)
+            kind.loaderTotal = kind.floorTotal = 0;
+        for (std::size_t f = 0; f < files.size(); ++f) {
+            const fs::path& file = files[f];
+            const double floorSeconds = SecondsOf([&] { floor.action(file); });
             for (std::size_t i = 0; i < references.size(); ++i)
                 referenceTotals[i] += SecondsOf([&] { references[i].action(file); });
             std::unique_ptr<TBitmap> thumbnail;
-            loaderTotal += SecondsOf([&] { thumbnail = LoadThumbnail(file); });
+            const double loaderSeconds = SecondsOf([&] { thumbnail = LoadThumbnail(file); });
+            floorTotal += floorSeconds;
+            loaderTotal += loaderSeconds;
+            TKind& kind = kinds[std::size_t(kindOfFile[f])];
+            kind.floorTotal += floorSeconds;
+            kind.loaderTotal += loaderSeconds;
             if (run == 0)
                 result.thumbnails.push_back(PictureOf(*thumbnail));
         }
@@ -167,6 +202,10 @@ TLoaderRun MeasureLoaders(const std::string& name, const std::vector<fs::path>& 
         floorRuns.push_back(floorTotal / double(files.size()));
         for (std::size_t i = 0; i < references.size(); ++i)
             referenceRuns[i].push_back(referenceTotals[i] / double(files.size()));
+        for (TKind& kind : kinds) {
+            kind.loaderRuns.push_back(kind.loaderTotal / double(kind.files));
+            kind.floorRuns.push_back(kind.floorTotal / double(kind.files));
+        }
     }
     result.part = {name,       int(files.size()),  runs, StatsOf(loaderRuns),
                    floor.name, StatsOf(floorRuns), -1};
@@ -174,6 +213,11 @@ TLoaderRun MeasureLoaders(const std::string& name, const std::vector<fs::path>& 
         result.references.push_back({references[i].name, int(files.size()), runs,
                                      StatsOf(referenceRuns[i]), floor.name, StatsOf(floorRuns),
                                      -1});
+    if (kinds.size() > 1)
+        for (const TKind& kind : kinds)
+            result.kinds.push_back({name + ", " + kind.name, kind.files, runs,
+                                    StatsOf(kind.loaderRuns), floor.name + ", " + kind.name,
+                                    StatsOf(kind.floorRuns), -1});
     if (TPeakGrowth::Available()) {
         result.part.peakGrowth = 0;
         for (std::size_t i = 0; i < std::min<std::size_t>(files.size(), 3); ++i) {
@@ -312,16 +356,19 @@ void BenchPhotos(const TCorpus& corpus, int runs, TReport& report) {
 }
 
 // The loaders of the small pictures against their decode floor: libjpeg at the scale the JPEG
-// loader uses, the reused-buffer read for a BMP.
+// loader uses, the reused-buffer read for a BMP. Each kind is shown beside the whole, for
+// information: the target is the whole's.
 void BenchSmallLoaders(const TCorpus& corpus, int runs, TReport& report) {
     TSmallPictureFloor floor(ThumbWidth, ThumbHeight);
-    const TLoaderRun small = MeasureLoaders("Small pictures, the loaders", PicturesIn(corpus.small),
-                                            {"decode floor",
-                                             [&](const fs::path& file) {
-                                                 floor(file);
-                                             }},
-                                            runs);
+    const TLoaderRun small = MeasureLoaders(
+        "Small pictures, the loaders", PicturesIn(corpus.small),
+        {"decode floor",
+         [&](const fs::path& file) {
+             floor(file);
+         }},
+        runs, {}, [](const fs::path& file) { return IsBitmap(file) ? "BMP" : "JPEG"; });
     report.parts.push_back(small.part);
+    report.parts.insert(report.parts.end(), small.kinds.begin(), small.kinds.end());
     report.targets.push_back(
         AtMost("Small pictures: loaders / decode floor", small.part.Ratio(), "x", 1.3));
 }
