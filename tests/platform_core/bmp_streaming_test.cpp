@@ -235,7 +235,8 @@ TEST_P(StreamedBmp, ReducesAsTheWholeDecodeDoesBitForBit) {
     const TKind& kind = GetParam();
     const bool rle = kind.compression == 1 || kind.compression == 2 ||
                      (kind.compression == 4 && kind.infoSize != 40);
-    for (const TSize picture : {TSize{613, 411}, TSize{1203, 29}, TSize{57, 800}}) {
+    for (const TSize picture :
+         {TSize{613, 411}, TSize{1203, 29}, TSize{57, 800}, TSize{157, 121}}) {
         for (const bool topDown : {false, true}) {
             if (rle && topDown)
                 continue;

@@ -170,14 +170,20 @@ TEST_P(Reduction, MatchesALanczosReferenceOnSmoothContent) {
 }
 
 // A single source pixel straddles up to two destination pixels; one axis may be reduced while the
-// other is enlarged; large reductions go through boxes of source pixels.
+// other is enlarged; large reductions go through boxes of source pixels. Small pictures' rows are
+// boxes of one or two pixels (the 16-bit filter, where the processor has AVX2), the last of them
+// short in an odd width; rows narrower than the sixteen bytes that it reads at a time.
 INSTANTIATE_TEST_SUITE_P(StretchRgb, Reduction,
                          ::testing::Values(TSizes{"ThumbnailFromFourByThree", 400, 300, 100, 110},
                                            TSizes{"NonIntegerRatios", 333, 217, 100, 110},
                                            TSizes{"JustUnderOneToOne", 101, 111, 100, 110},
                                            TSizes{"HeightOnly", 100, 330, 100, 110},
                                            TSizes{"ThroughBoxes", 1999, 1501, 100, 110},
-                                           TSizes{"ToOnePixel", 37, 23, 1, 1}),
+                                           TSizes{"ToOnePixel", 37, 23, 1, 1},
+                                           TSizes{"SmallPicture", 640, 480, 100, 110},
+                                           TSizes{"BoxesOfTwoOddWidth", 749, 333, 100, 110},
+                                           TSizes{"BoxesOfThree", 751, 333, 100, 110},
+                                           TSizes{"NarrowRows", 5, 300, 3, 110}),
                          RowName);
 
 // Columns alternating black and white are detail far beyond a thumbnail: they must become an even
