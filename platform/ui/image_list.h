@@ -5,7 +5,7 @@
 #include <memory>
 
 class TBitmap;
-struct TImageStore;
+class TImageStore;
 
 // Images of one size for the list views that show them. Owned by its form; user-interface thread
 // only.
