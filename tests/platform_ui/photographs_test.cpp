@@ -417,6 +417,38 @@ TEST_F(Photographs, ColoursAreConvertedBeforeTheyAreAveraged) {
         3);
 }
 
+// Every pixel is LittleCMS's own conversion of its colour, whatever the thread converted before: a
+// picture of a few colours over and over (found again) and many met once (converted), in turn
+// with two profiles, its thumbnail of its own size showing the converted pixels as they are.
+TEST_F(Photographs, EveryColourConvertsAsLittleCmsConvertsIt) {
+    const auto pixel = [](int x, int y) {
+        return y % 2 == 0 ? Rgb{static_cast<std::uint8_t>(x % 4 * 60), 90, 30}
+                          : Rgb{static_cast<std::uint8_t>(x * 3), static_cast<std::uint8_t>(y * 3),
+                                static_cast<std::uint8_t>(x + y)};
+    };
+    constexpr int Side = 80;
+    WriteJpeg("plain.jpg", Side, Side, pixel, {});
+    const std::vector<Rgb> stored = AllPixels(*Thumbnail(*LoadJpeg("plain.jpg"), Side, Side));
+    const auto convertedBy = [&](const Bytes& bytes) {
+        cmsHPROFILE profile = cmsOpenProfileFromMem(bytes.data(), bytes.size());
+        cmsHPROFILE srgb = cmsCreate_sRGBProfile();
+        cmsHTRANSFORM transform =
+            cmsCreateTransform(profile, TYPE_RGB_8, srgb, TYPE_RGB_8, INTENT_RELATIVE_COLORIMETRIC,
+                               cmsFLAGS_BLACKPOINTCOMPENSATION);
+        std::vector<Rgb> converted(stored.size());
+        cmsDoTransform(transform, stored.data(), converted.data(), stored.size());
+        cmsDeleteTransform(transform);
+        cmsCloseProfile(srgb);
+        cmsCloseProfile(profile);
+        return converted;
+    };
+    for (const Bytes* profile : {&AdobeRgb(), &DisplayP3(), &AdobeRgb()}) {
+        WriteJpeg("photo.jpg", Side, Side, pixel, IccChunks(*profile, 1));
+        EXPECT_EQ(AllPixels(*Thumbnail(*LoadJpeg("photo.jpg"), Side, Side)), convertedBy(*profile))
+            << (profile == &AdobeRgb() ? "Adobe RGB" : "Display P3");
+    }
+}
+
 // --- Metadata that changes nothing: the picture as stored, exactly today's pixels ---
 
 struct AsStoredRow {
