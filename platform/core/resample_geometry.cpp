@@ -173,12 +173,12 @@ private:
 
 TGeometry::TGeometry(int width, int height, int destinationWidth, int destinationHeight)
     : across(MakeAxis(width, destinationWidth)), down(MakeAxis(height, destinationHeight)) {
+    pairsEach = (across.taps.MostCount() + 3) / 4 * 2;
     integer = across.box <= 2 && down.box == 1 && IntegerFilterOffered();
     if (integer) {
         MakeIntegerWeights();
         return;
     }
-    pairsEach = (across.taps.MostCount() + 3) / 4 * 2;
     pairs.reserve(static_cast<std::size_t>(pairsEach) * static_cast<std::size_t>(destinationWidth));
     for (int x = 0; x < destinationWidth; ++x) {
         const int count = across.taps.Count(x);
@@ -193,7 +193,6 @@ TGeometry::TGeometry(int width, int height, int destinationWidth, int destinatio
 
 void TGeometry::MakeIntegerWeights() {
     const int destinationWidth = static_cast<int>(across.taps.first.size());
-    integerPairsEach = (across.taps.MostCount() + 3) / 4 * 2;
     float largest = 0;
     for (const float weight : across.taps.weights)
         largest = std::max(largest, std::abs(weight));
@@ -210,7 +209,7 @@ void TGeometry::MakeIntegerWeights() {
         auto weight = [&](int k) {
             return static_cast<std::int16_t>(k < count ? std::lround(weights[k] * factor) : 0);
         };
-        for (int k = 0; k < 2 * integerPairsEach; k += 2)
+        for (int k = 0; k < 2 * pairsEach; k += 2)
             for (int lane = 0; lane < 4; ++lane) {
                 integerWeights.push_back(weight(k));
                 integerWeights.push_back(weight(k + 1));

@@ -346,7 +346,7 @@ OMBREL_AVX2 void IntegerFilterAcrossBody(const TPairs& pairs, const TGeometry& g
                                          float* out) {
     const int* start = geometry.integerStarts.data();
     const auto* weights = reinterpret_cast<const __m256i*>(geometry.integerWeights.data());
-    const int steps = Steps > 0 ? Steps : geometry.integerPairsEach / 2;
+    const int steps = Steps > 0 ? Steps : geometry.pairsEach / 2;
     const TInts* pairsMemory = pairs.even; // a copy: the stores below might otherwise change it
     for (int x = 0; x < width; ++x, out += 3, weights += steps) {
         const auto* pair = reinterpret_cast<const __m256i*>(pairsMemory + start[x]);
@@ -367,7 +367,7 @@ OMBREL_AVX2 void IntegerFilterAcrossBody(const TPairs& pairs, const TGeometry& g
 template <bool SwapRedBlue>
 OMBREL_AVX2 void IntegerFilterAcrossOf(const TPairs& pairs, const TGeometry& geometry, int width,
                                        float* out) {
-    switch (geometry.integerPairsEach / 2) {
+    switch (geometry.pairsEach / 2) {
     case 2:
         return IntegerFilterAcrossBody<2, SwapRedBlue>(pairs, geometry, width, out);
     case 3:

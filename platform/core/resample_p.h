@@ -60,14 +60,13 @@ struct TAxis {
 struct TGeometry {
     TAxis across;
     TAxis down;
-    int pairsEach = 0; // pairs of taps per destination pixel, even
+    int pairsEach = 0; // pairs of taps per destination pixel, even; the same in either filter
     std::vector<TPixelPair> pairs;
     // Where every box row is a single row and every box at most two pixels, as in all small
     // pictures, and the processor offers it, the filter across is done in 16-bit integers (see
     // IntegerFilterAcrossAvx2): the weights scaled by a power of two, the largest to 15 bits, the
     // weights down divided by it, and pairs of weights side by side, as many for each pixel.
     bool integer = false;
-    int integerPairsEach = 0;                 // even
     std::vector<std::int16_t> integerWeights; // 8 per pair: its two weights, four times
     std::vector<int> integerStarts; // per destination pixel: its first pair in TPairs' memory
 
@@ -76,7 +75,7 @@ struct TGeometry {
     // Box sums that the padded taps read beyond the last box.
     int SumsPadding() const { return 2 * pairsEach; }
     // Pairs of boxes of each parity that the integer filter may read (see TReducer::Pairs).
-    int PairsOfEachParity() const { return (across.Boxes() + 1) / 2 + integerPairsEach + 2; }
+    int PairsOfEachParity() const { return (across.Boxes() + 1) / 2 + pairsEach + 2; }
 
     std::size_t Bytes() const {
         return sizeof(TGeometry) + pairs.size() * sizeof(TPixelPair) +
