@@ -398,7 +398,7 @@ OMBREL_AVX2 void IntegerFilterAcrossAvx2(const TPairs& pairs, const TGeometry& g
 
 } // namespace
 
-// The kernels for this processor, chosen once. OMBREL_PORTABLE_RESAMPLE set in the environment
+// The kernels for this processor, chosen once. OMBREL_PORTABLE_KERNELS set in the environment
 // chooses the portable ones wherever the program runs, so that the tests try them too.
 const TKernels& Kernels() {
     static const TKernels kernels = [] {
@@ -406,7 +406,7 @@ const TKernels& Kernels() {
         __builtin_cpu_init();
         // Read once, when the first picture is reduced; nothing in the program sets it.
         // NOLINTNEXTLINE(concurrency-mt-unsafe)
-        const bool portable = std::getenv("OMBREL_PORTABLE_RESAMPLE") != nullptr;
+        const bool portable = std::getenv("OMBREL_PORTABLE_KERNELS") != nullptr;
         if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && !portable)
             return TKernels{WholeRowSumsAvx2, FilterAcrossAvx2, SumDownAvx2, WholeRowPairsAvx2,
                             IntegerFilterAcrossAvx2};
