@@ -160,11 +160,11 @@ private:
 
 namespace {
 
-// Photographs repeat their colours: in the 1/8 decodes of camera photographs about seven pixels in
-// ten have a colour that was met before in the same picture. LittleCMS takes about 10 ns to convert
-// a pixel, so each thread keeps a memo of the colours it last converted, for the last transform it
-// used, and LittleCMS converts only the colours not found in it. The transforms keep no state, so a
-// colour converts the same whether it is found or converted: the pixels are LittleCMS's to the bit.
+// Photographs repeat their colours: in the 1/8 decodes of camera photographs about two pixels in
+// three have a colour that was met shortly before. LittleCMS takes about 10 ns to convert a pixel,
+// so each thread keeps a memo of the colours it last converted, for the last transform it used, and
+// LittleCMS converts only the colours not found in it. The transforms keep no state, so a colour
+// converts the same whether it is found or converted: the pixels are LittleCMS's to the bit.
 //
 // The pixels are taken in runs: every pixel of a run is given the colour its entry holds and the
 // ones whose entry was another colour's are noted, with no branch that depends on the picture
@@ -172,10 +172,9 @@ namespace {
 // LittleCMS then converts the noted ones in one call, and they replace their entries: the memo is
 // written after the run, never while it is read.
 
-// 256 KB of entries, within the processor's second-level cache: with vector look-ups, whose loads
-// overlap, a memo of 8,192 entries missed 35% of the colours of camera photographs and this one
-// 29%; larger ones found few more in a picture and take longer to clear for another profile.
-constexpr int MemoSlotBits = 15;
+// 64 KB of entries. Timed as the loader uses them, with libjpeg decoding between the runs, larger
+// memos found more colours but lost more time to look-ups that left the cache than they saved.
+constexpr int MemoSlotBits = 13;
 constexpr std::size_t MemoEntries = std::size_t{1} << MemoSlotBits;
 constexpr std::size_t MemoRun = 256;
 // The look-ups of AVX2 take eight pixels at a time and note the misses of all eight at once.
