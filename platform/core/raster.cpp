@@ -1,6 +1,22 @@
 #include "platform/core/raster.h"
 
+#include <cstdlib>
 #include <cstring>
+
+bool Avx2KernelsChosen() {
+    static const bool chosen = [] {
+#if defined(__x86_64__) && defined(__GNUC__)
+        __builtin_cpu_init();
+        // Read once; nothing in the program sets it.
+        // NOLINTNEXTLINE(concurrency-mt-unsafe)
+        const bool portable = std::getenv("OMBREL_PORTABLE_KERNELS") != nullptr;
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && !portable;
+#else
+        return false;
+#endif
+    }();
+    return chosen;
+}
 
 TRowsWriter::TRowsWriter(const TRgbRows& rows, TRowLayout layout)
     : m_rows(rows), m_layout(layout) {}

@@ -65,6 +65,11 @@ public:
     virtual void Deliver(TRowSink& sink) = 0;
 };
 
+// Whether the raster work may use its kernels written for AVX2: the processor has AVX2 and FMA,
+// and OMBREL_PORTABLE_KERNELS is not set in the environment, which chooses the portable kernels
+// wherever the program runs, so that the tests try them too. Decided once, at the first call.
+bool Avx2KernelsChosen();
+
 // A sink that writes the rows it receives into rows of the picture's size, as a whole decode does.
 class TRowsWriter final : public TRowSink {
 public:

@@ -1,8 +1,8 @@
+#include "platform/core/raster.h"
 #include "platform/core/resample_p.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -398,16 +398,11 @@ OMBREL_AVX2 void IntegerFilterAcrossAvx2(const TPairs& pairs, const TGeometry& g
 
 } // namespace
 
-// The kernels for this processor, chosen once. OMBREL_PORTABLE_KERNELS set in the environment
-// chooses the portable ones wherever the program runs, so that the tests try them too.
+// The kernels for this processor, chosen once (see Avx2KernelsChosen).
 const TKernels& Kernels() {
     static const TKernels kernels = [] {
 #ifdef OMBREL_AVX2_KERNELS
-        __builtin_cpu_init();
-        // Read once, when the first picture is reduced; nothing in the program sets it.
-        // NOLINTNEXTLINE(concurrency-mt-unsafe)
-        const bool portable = std::getenv("OMBREL_PORTABLE_KERNELS") != nullptr;
-        if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && !portable)
+        if (Avx2KernelsChosen())
             return TKernels{WholeRowSumsAvx2, FilterAcrossAvx2, SumDownAvx2, WholeRowPairsAvx2,
                             IntegerFilterAcrossAvx2};
 #endif

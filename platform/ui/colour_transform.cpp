@@ -7,7 +7,6 @@
 #include <atomic>
 #include <bit>
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -201,15 +200,15 @@ struct TMisses {
     std::array<std::uint32_t, MemoRun + MemoLanes> at;
 };
 
-// Gives the count pixels the conversions that their entries hold, and notes the misses from
-// `start` on; returns their number.
+// Gives the run's count pixels the conversions that their entries hold and notes the misses;
+// returns their number.
 using TLookUp = std::size_t (*)(const std::uint64_t* entries, std::uint8_t* pixels,
-                                std::size_t count, TMisses& misses, std::size_t start);
+                                std::size_t count, TMisses& misses);
 
-std::size_t LookUp(const std::uint64_t* entries, std::uint8_t* pixels, std::size_t count,
-                   TMisses& misses, std::size_t start) {
-    std::size_t missed = start;
-    for (std::size_t i = 0; i < count; ++i) {
+// The run's pixels from `from` on, one at a time, their misses noted after the `missed` before.
+std::size_t LookUpFrom(const std::uint64_t* entries, std::uint8_t* pixels, std::size_t from,
+                       std::size_t count, TMisses& misses, std::size_t missed) {
+    for (std::size_t i = from; i < count; ++i) {
         std::uint8_t* pixel = pixels + i * 3;
         const std::uint32_t key = Key(pixel);
         const std::uint64_t entry = entries[Slot(key)];
@@ -222,6 +221,11 @@ std::size_t LookUp(const std::uint64_t* entries, std::uint8_t* pixels, std::size
         missed += static_cast<std::size_t>(static_cast<std::uint32_t>(entry) != key);
     }
     return missed;
+}
+
+std::size_t LookUp(const std::uint64_t* entries, std::uint8_t* pixels, std::size_t count,
+                   TMisses& misses) {
+    return LookUpFrom(entries, pixels, 0, count, misses, 0);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -243,9 +247,8 @@ constexpr std::array<std::uint64_t, 256> PackedLanes = [] {
 // their entries gathered, and the missed lanes' keys and places packed to the front of a vector by
 // a table (PackedLanes) and stored where the misses go on; the pixels beyond the last eight are
 // looked up one by one. Loads and stores touch only the run's own bytes.
-__attribute__((target("avx2"))) std::size_t LookUpAvx2(const std::uint64_t* entries,
-                                                       std::uint8_t* pixels, std::size_t count,
-                                                       TMisses& misses, std::size_t start) {
+__attribute__((target("avx2"))) std::size_t
+LookUpAvx2(const std::uint64_t* entries, std::uint8_t* pixels, std::size_t count, TMisses& misses) {
     const __m256i toKeys = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1, 0,
                                             1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
     const __m256i toBytes =
@@ -253,7 +256,7 @@ __attribute__((target("avx2"))) std::size_t LookUpAvx2(const std::uint64_t* entr
                          8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
     const __m256i factor = _mm256_set1_epi32(static_cast<int>(SlotFactor));
     const auto* table = reinterpret_cast<const long long*>(entries);
-    std::size_t missed = start;
+    std::size_t missed = 0;
     std::size_t i = 0;
     for (; i + MemoLanes <= count; i += MemoLanes) {
         std::uint8_t* group = pixels + i * 3;
@@ -294,22 +297,14 @@ __attribute__((target("avx2"))) std::size_t LookUpAvx2(const std::uint64_t* entr
                             _mm256_add_epi32(lanes, _mm256_set1_epi32(static_cast<int>(i))));
         missed += static_cast<std::size_t>(std::popcount(missMask));
     }
-    const std::size_t tail = LookUp(entries, pixels + i * 3, count - i, misses, missed);
-    for (std::size_t j = missed; j < tail; ++j)
-        misses.at[j] += static_cast<std::uint32_t>(i);
-    return tail;
+    return LookUpFrom(entries, pixels, i, count, misses, missed);
 }
 #endif
 
-// The look-up for this processor, chosen once. OMBREL_PORTABLE_KERNELS set in the environment
-// chooses the portable one, as it does the reduction's kernels, so that the tests try it too.
+// The look-up for this processor, chosen once (see Avx2KernelsChosen).
 TLookUp ChosenLookUp() {
 #ifdef OMBREL_AVX2_LOOK_UP
-    __builtin_cpu_init();
-    // Read once, when the first picture is converted; nothing in the program sets it.
-    // NOLINTNEXTLINE(concurrency-mt-unsafe)
-    const bool portable = std::getenv("OMBREL_PORTABLE_KERNELS") != nullptr;
-    if (__builtin_cpu_supports("avx2") && !portable)
+    if (Avx2KernelsChosen())
         return LookUpAvx2;
 #endif
     return LookUp;
@@ -331,7 +326,7 @@ public:
 private:
     void ConvertRun(void* transform, std::uint8_t* pixels, std::size_t count) {
         static const TLookUp lookUp = ChosenLookUp();
-        const std::size_t missed = lookUp(m_entries.data(), pixels, count, m_misses, 0);
+        const std::size_t missed = lookUp(m_entries.data(), pixels, count, m_misses);
         if (missed == 0)
             return;
         std::array<std::uint8_t, MemoRun * 3> colours; // the colours missed, then their conversions
