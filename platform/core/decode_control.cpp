@@ -82,6 +82,17 @@ TDecodeBudget::TReservation TDecodeBudget::Reserve(std::int64_t bytes, const Ans
     return TReservation(this, bytes);
 }
 
+bool TDecodeBudget::TakeAtOnce(std::int64_t bytes) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_inUse + bytes > m_total)
+            return false;
+        m_inUse += bytes;
+    }
+    t_heldBytes += bytes;
+    return true;
+}
+
 void TDecodeBudget::Give(std::int64_t bytes) {
     {
         std::lock_guard lock(m_mutex);
@@ -132,6 +143,15 @@ TDecodeBudget::TReservation& TDecodeBudget::TReservation::operator=(TReservation
 
 TDecodeBudget::TReservation::~TReservation() {
     Release();
+}
+
+bool TDecodeBudget::TReservation::GrowTo(std::int64_t bytes) {
+    if (bytes <= m_bytes)
+        return m_budget != nullptr;
+    if (m_budget == nullptr || !m_budget->TakeAtOnce(bytes - m_bytes))
+        return false;
+    m_bytes = bytes;
+    return true;
 }
 
 void TDecodeBudget::TReservation::Release() {

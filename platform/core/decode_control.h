@@ -42,6 +42,9 @@ public:
         TReservation& operator=(const TReservation&) = delete;
 
         std::int64_t Bytes() const { return m_bytes; }
+        // Grows the reservation to bytes if the rest fits beside the others at once; else, or when
+        // it holds nothing, leaves it as it is and returns false. Never waits.
+        bool GrowTo(std::int64_t bytes);
         void Release();
 
     private:
@@ -77,6 +80,8 @@ public:
     int Waiting() const;
 
 private:
+    // Takes bytes if they fit at once, whoever waits.
+    bool TakeAtOnce(std::int64_t bytes);
     void Give(std::int64_t bytes);
 
     mutable std::mutex m_mutex;

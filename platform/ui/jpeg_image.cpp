@@ -271,8 +271,8 @@ struct TJPEGData {
             jpeg_abort_decompress(&cinfo);
         headerRead = false;
     }
-    // The compressed data, read afresh, for a decode that holds its reservation.
-    void ReadBytes();
+    // The compressed data, read from the start of stream, under the reservation held.
+    void ReadBytes(TFileStream& stream);
     // Decodes the picture at scale, handing its rows to sink.
     void Decode(TJPEGScale scale, TRowSink& sink);
     [[noreturn]] void Fail(const std::string& cause) const {
@@ -302,8 +302,7 @@ struct TJPEGData {
     std::shared_ptr<const TColourTransform> colour;
 };
 
-void TJPEGData::ReadBytes() {
-    TFileStream stream(fileName, fmOpenRead);
+void TJPEGData::ReadBytes(TFileStream& stream) {
     // A file that grew since its size was reserved is read no further than that.
     const auto wanted =
         static_cast<std::size_t>(std::min({stream.Size(), fileSize, reservation.Bytes()}));
@@ -360,12 +359,13 @@ void TJPEGImage::LoadFromFile(const AnsiString& fileName) {
 
 void TJPEGImage::Load(const AnsiString& fileName) {
     auto data = std::make_shared<TJPEGData>(fileName);
-    data->fileSize = TFileStream(fileName, fmOpenRead).Size();
+    TFileStream stream(fileName, fmOpenRead);
+    data->fileSize = stream.Size();
     if (data->fileSize > MaxFileBytes)
         data->Fail("the file is " + std::to_string(data->fileSize) + " bytes, more than the " +
                    std::to_string(MaxFileBytes) + " a picture may take");
     data->reservation = TDecodeBudget::Process().Reserve(data->fileSize, fileName);
-    data->ReadBytes();
+    data->ReadBytes(stream);
     jpeg_std_error(&data->errors.manager);
     data->errors.manager.error_exit = ErrorExit;
     data->errors.manager.emit_message = EmitMessage;
@@ -426,19 +426,20 @@ int TJPEGImage::ScaledHeight() const {
     return Turned(m_data) ? m_data->scaled.width[m_scale] : m_data->scaled.height[m_scale];
 }
 
-// The whole decode runs under one reservation of the budget, the compressed data included. When
-// the one taken for reading the file is too small, both are given up before waiting for a larger
-// one, and the file is read again: nothing is held while waiting.
+// The whole decode runs under one reservation of the budget, the compressed data included: the one
+// taken for reading the file, grown where the budget has room at once. Otherwise both are given up
+// before waiting for a larger one, and the file is read again: nothing is held while waiting.
 void TJPEGData::Decode(TJPEGScale scale, TRowSink& sink) {
     const int outputWidth = scaled.width[scale];
     const std::int64_t needed =
         fileSize + decoderBytes + std::int64_t{outputWidth} * scaled.height[scale] * 3;
-    if (!bytes || reservation.Bytes() < needed) {
+    if (!bytes || !reservation.GrowTo(needed)) {
         Abort();
         bytes.reset();
         reservation.Release();
         reservation = TDecodeBudget::Process().Reserve(needed, fileName);
-        ReadBytes();
+        TFileStream stream(fileName, fmOpenRead);
+        ReadBytes(stream);
     }
     if (!headerRead)
         ReadHeader(*this);

@@ -102,6 +102,22 @@ TEST_F(DecodeBudgetTest, AThreadThatHoldsSomeNeverWaitsForMore) {
     EXPECT_EQ(m_budget.InUse(), 60 * MiB);
 }
 
+TEST_F(DecodeBudgetTest, AReservationGrowsOnlyIntoRoomThatIsFreeAtOnce) {
+    auto held = m_budget.Reserve(60 * MiB, "A.JPG");
+    Decode("B.JPG", 50 * MiB);
+    ASSERT_TRUE(WaitFor([this] { return m_budget.Waiting() == 1; }));
+    EXPECT_FALSE(held.GrowTo(101 * MiB));
+    EXPECT_EQ(held.Bytes(), 60 * MiB);
+    // Past B, which waits for more than is left: growing never waits, so it may.
+    EXPECT_TRUE(held.GrowTo(90 * MiB));
+    EXPECT_EQ(TDecodeBudget::HeldByThisThread(), 90 * MiB);
+    held.Release();
+    EXPECT_FALSE(held.GrowTo(MiB));
+    EndAll();
+    EXPECT_EQ(Order(), std::vector<std::string>{"B.JPG"});
+    EXPECT_EQ(m_budget.InUse(), 0);
+}
+
 TEST_F(DecodeBudgetTest, StoppingDecodesReleasesTheWaitingWithApplicationClosing) {
     auto first = m_budget.Reserve(90 * MiB, "A.JPG");
     Decode("B.JPG", 50 * MiB);
