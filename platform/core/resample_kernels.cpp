@@ -234,9 +234,9 @@ OMBREL_AVX2 void FilterAcrossAvx2(const TPixel* sums, const TGeometry& geometry,
 }
 // SumDown in four sums of eight. They are rounded as RoundToByte rounds: a half added, then
 // truncated to 32 bits and packed to bytes with saturation, which clamps to 0 and 255 as it goes
-// (a value under zero truncates to zero or below). Each tap is a multiply and an add, not a fused
-// multiply-add: the four sums' chains bound the loop, and an add's latency is the shorter (fused,
-// the filter down of a small picture measured 40% slower).
+// (a value under zero truncates to zero or below). Each tap is a multiply and an add: fused
+// multiply-adds, whose latency is longer, measured 40% slower in the filter down of a small
+// picture.
 OMBREL_AVX2 void SumDownAvx2(const float* const* rows, const float* weights, int count, int values,
                              std::uint8_t* out) {
     constexpr int Step = SumDownStep;
