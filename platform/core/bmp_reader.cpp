@@ -141,7 +141,13 @@ private:
         m_end -= m_begin;
         m_begin = 0;
         while (m_end < count) {
-            const int got = m_stream.Read(m_buffer + m_end, static_cast<int>(m_capacity - m_end));
+            // No more than the file holds, so that its last chunk is not followed by a read that
+            // only finds its end; but at least what is needed, so that a file cut short is found.
+            const auto room = static_cast<std::int64_t>(m_capacity - m_end);
+            const std::int64_t unread = m_size - m_position - static_cast<std::int64_t>(m_end);
+            const auto want = std::max(
+                count - m_end, static_cast<std::size_t>(std::clamp<std::int64_t>(unread, 0, room)));
+            const int got = m_stream.Read(m_buffer + m_end, static_cast<int>(want));
             if (got <= 0)
                 Fail(std::string("file ends in ") + where);
             m_end += static_cast<std::size_t>(got);

@@ -51,7 +51,8 @@ TFileStream::TFileStream(const AnsiString& fileName, unsigned short mode) : m_fi
     if (!path)
         ThrowOpenError(fileName, ErrorText(ENOENT));
     // Non-blocking, so that opening a FIFO without a writer returns at once and is then refused;
-    // no controlling terminal when the name leads to one.
+    // no controlling terminal when the name leads to one. The flag stays: it does not change how a
+    // regular file reads, and clearing it would cost two calls on every picture.
     Descriptor descriptor(::open(path->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     if (descriptor.Get() < 0)
         ThrowOpenError(fileName, ErrorText(errno));
@@ -60,9 +61,6 @@ TFileStream::TFileStream(const AnsiString& fileName, unsigned short mode) : m_fi
         ThrowOpenError(fileName, ErrorText(errno));
     if (!S_ISREG(status.st_mode))
         ThrowOpenError(fileName, "not a regular file");
-    const int flags = ::fcntl(descriptor.Get(), F_GETFL);
-    if (flags < 0 || ::fcntl(descriptor.Get(), F_SETFL, flags & ~O_NONBLOCK) < 0)
-        ThrowOpenError(fileName, ErrorText(errno));
     m_descriptor = descriptor.Release();
 }
 
