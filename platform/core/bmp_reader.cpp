@@ -144,7 +144,7 @@ private:
             // No more than the file holds, so that its last chunk is not followed by a read that
             // only finds its end; but at least what is needed, so that a file cut short is found.
             const auto room = static_cast<std::int64_t>(m_capacity - m_end);
-            const std::int64_t unread = m_size - m_position - static_cast<std::int64_t>(m_end);
+            const std::int64_t unread = Remaining() - static_cast<std::int64_t>(m_end);
             const auto want = std::max(
                 count - m_end, static_cast<std::size_t>(std::clamp<std::int64_t>(unread, 0, room)));
             const int got = m_stream.Read(m_buffer + m_end, static_cast<int>(want));
