@@ -169,7 +169,8 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"AJpegGivenToTheBitmapLoader", "REAL.BMP", JpegStart, false, "Cannot read"},
         FailureCase{"ATiffNamedBmp", "TIFF.BMP", TiffStart, false, "Cannot read"},
         FailureCase{"APngNamedJpg", "PNG.JPG", PngStart, true, "Cannot read"},
-        FailureCase{"ATruncatedBitmap", "CUT.BMP", "BM\x36\x00\x00\x00", false, "Cannot read"}),
+        FailureCase{"ATruncatedBitmap", "CUT.BMP", std::string("BM\x36\x00\x00\x00", 6), false,
+                    "Cannot read"}),
     test::RowName());
 
 } // namespace
