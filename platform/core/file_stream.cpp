@@ -47,15 +47,25 @@ private:
 TFileStream::TFileStream(const AnsiString& fileName, unsigned short mode) : m_fileName(fileName) {
     if (mode != fmOpenRead)
         ThrowOpenError(fileName, "only reading is supported");
-    const auto path = ResolvePath(fileName);
-    if (!path)
-        ThrowOpenError(fileName, ErrorText(ENOENT));
     // Non-blocking, so that opening a FIFO without a writer returns at once and is then refused;
     // no controlling terminal when the name leads to one. The flag stays: it does not change how a
     // regular file reads, and clearing it would cost two calls on every picture.
-    Descriptor descriptor(::open(path->c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-    if (descriptor.Get() < 0)
-        ThrowOpenError(fileName, ErrorText(errno));
+    const auto openPath = [](const char* path) {
+        return ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    };
+    // Nearly every name opened is the file's as written: opening it tells what resolving it first
+    // would, a path lookup sooner. Only when that fails is the name resolved, and the reason given
+    // is that of the resolved name.
+    int opened = openPath(WrittenPath(fileName).c_str());
+    if (opened < 0) {
+        const auto path = ResolvePath(fileName);
+        if (!path)
+            ThrowOpenError(fileName, ErrorText(ENOENT));
+        opened = openPath(path->c_str());
+        if (opened < 0)
+            ThrowOpenError(fileName, ErrorText(errno));
+    }
+    Descriptor descriptor(opened);
     struct stat status {};
     if (::fstat(descriptor.Get(), &status) != 0)
         ThrowOpenError(fileName, ErrorText(errno));

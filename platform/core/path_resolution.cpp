@@ -201,20 +201,34 @@ std::vector<std::string_view> SplitComponents(std::string_view path) {
     return components;
 }
 
+bool IsAbsolute(std::string_view path) {
+    return !path.empty() && (path.front() == '\\' || path.front() == '/');
+}
+
+std::string JoinWritten(bool absolute, const std::vector<std::string_view>& components) {
+    std::string written = absolute ? "/" : "";
+    for (std::size_t i = 0; i < components.size(); ++i)
+        written.append(i == 0 ? "" : "/").append(components[i]);
+    return written;
+}
+
 } // namespace
+
+std::string WrittenPath(const AnsiString& fileName) {
+    const std::string_view text = fileName.str();
+    return JoinWritten(IsAbsolute(text), SplitComponents(text));
+}
 
 std::optional<fs::path> ResolvePath(const AnsiString& fileName) {
     const std::string_view text = fileName.str();
     if (text.empty())
         return std::nullopt;
-    const bool absolute = text.front() == '\\' || text.front() == '/';
+    const bool absolute = IsAbsolute(text);
     const std::vector<std::string_view> components = SplitComponents(text);
     // Nearly every path the program writes exists as written. Then every leading part of it does
     // too, so one lstat of the whole gives what the walk below would give, without a call per
     // component.
-    std::string written = absolute ? "/" : "";
-    for (std::size_t i = 0; i < components.size(); ++i)
-        written.append(i == 0 ? "" : "/").append(components[i]);
+    std::string written = JoinWritten(absolute, components);
     if (EntryExists(written))
         return fs::path(std::move(written));
     fs::path resolved;

@@ -304,8 +304,7 @@ struct TJPEGData {
 
 void TJPEGData::ReadBytes(TFileStream& stream) {
     // A file that grew since its size was reserved is read no further than that.
-    const auto wanted =
-        static_cast<std::size_t>(std::min({stream.Size(), fileSize, reservation.Bytes()}));
+    const auto wanted = static_cast<std::size_t>(std::min(fileSize, reservation.Bytes()));
     bytes = std::make_unique_for_overwrite<unsigned char[]>(wanted);
     size = 0;
     while (size < wanted) {
