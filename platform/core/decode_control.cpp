@@ -77,20 +77,21 @@ TDecodeBudget::TReservation TDecodeBudget::Reserve(std::int64_t bytes, const Ans
                                       fileName.str() + " was not started");
         tooLarge();
     }
-    m_inUse += bytes;
-    t_heldBytes += bytes;
+    Take(bytes);
     return TReservation(this, bytes);
 }
 
 bool TDecodeBudget::TakeAtOnce(std::int64_t bytes) {
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_inUse + bytes > m_total)
-            return false;
-        m_inUse += bytes;
-    }
-    t_heldBytes += bytes;
+    const std::lock_guard lock(m_mutex);
+    if (m_inUse + bytes > m_total)
+        return false;
+    Take(bytes);
     return true;
+}
+
+void TDecodeBudget::Take(std::int64_t bytes) {
+    m_inUse += bytes;
+    t_heldBytes += bytes;
 }
 
 void TDecodeBudget::Give(std::int64_t bytes) {

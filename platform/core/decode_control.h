@@ -82,6 +82,8 @@ public:
 private:
     // Takes bytes if they fit at once, whoever waits.
     bool TakeAtOnce(std::int64_t bytes);
+    // Counts bytes as held, by the budget and by this thread; under the lock.
+    void Take(std::int64_t bytes);
     void Give(std::int64_t bytes);
 
     mutable std::mutex m_mutex;
