@@ -476,8 +476,10 @@ TEST(ReadBmp, RowsWiderThanOneChunkDecodeWhole) {
 
     constexpr int BitsWide = 1 << 20;
     std::string bits(BitsWide / 8, '\0');
-    for (int x = 0; x < BitsWide; x += 3)
-        bits[static_cast<std::size_t>(x / 8)] |= static_cast<char>(0x80 >> (x % 8));
+    for (int x = 0; x < BitsWide; x += 3) {
+        char& byte = bits[static_cast<std::size_t>(x / 8)];
+        byte = static_cast<char>(byte | 0x80 >> (x % 8));
+    }
     const TDecoded oneBit = Decode(Indexed(1, BitsWide, 1, {P0, P1}, bits).Build());
     for (int x = 0; x < BitsWide; ++x)
         ASSERT_EQ(oneBit.pixels[static_cast<std::size_t>(x)], x % 3 == 0 ? C(P1) : C(P0))

@@ -90,7 +90,7 @@ std::string PlainPixels(int width, int height, int bitCount, std::uint32_t seed)
     for (int y = 0; y < height; ++y)
         for (int i = 0; i < rowBytes; ++i) {
             const int edge = (i * 7 / rowBytes + y * 5 / height) % 2 == 0 ? 0 : 90;
-            pixels[static_cast<std::size_t>(y * rowBytes + i)] =
+            pixels[static_cast<std::size_t>(y) * rowBytes + i] =
                 static_cast<char>(i * 3 + y * 2 + edge + static_cast<int>(random() % 23));
         }
     return pixels;

@@ -91,25 +91,25 @@ std::vector<TWeights> LanczosWeights(int source, int destination) {
 std::vector<double> LanczosReduce(const TImage& source, int width, int height, int channel) {
     const auto across = LanczosWeights(source.width, width);
     const auto down = LanczosWeights(source.height, height);
-    std::vector<double> rows(static_cast<std::size_t>(source.height * width));
+    const auto columns = static_cast<std::size_t>(width);
+    std::vector<double> rows(static_cast<std::size_t>(source.height) * columns);
     for (int y = 0; y < source.height; ++y)
         for (int x = 0; x < width; ++x) {
             const TWeights& taps = across[static_cast<std::size_t>(x)];
             double sum = 0;
             for (std::size_t k = 0; k < taps.weights.size(); ++k)
                 sum += taps.weights[k] * source.At(taps.first + static_cast<int>(k), y)[channel];
-            rows[static_cast<std::size_t>(y * width + x)] = sum;
+            rows[static_cast<std::size_t>(y) * columns + x] = sum;
         }
-    std::vector<double> result(static_cast<std::size_t>(width * height));
+    std::vector<double> result(static_cast<std::size_t>(height) * columns);
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
             const TWeights& taps = down[static_cast<std::size_t>(y)];
             double sum = 0;
             for (std::size_t k = 0; k < taps.weights.size(); ++k)
-                sum +=
-                    taps.weights[k] *
-                    rows[static_cast<std::size_t>((taps.first + static_cast<int>(k)) * width + x)];
-            result[static_cast<std::size_t>(y * width + x)] = sum;
+                sum += taps.weights[k] *
+                       rows[(static_cast<std::size_t>(taps.first) + k) * columns + x];
+            result[static_cast<std::size_t>(y) * columns + x] = sum;
         }
     return result;
 }

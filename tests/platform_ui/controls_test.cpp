@@ -42,7 +42,7 @@ void Pump() {
 TEST(Components, OwnerDeletesLastMadeFirstAndForgetsComponentsDeletedElsewhere) {
     std::vector<std::string> deleted;
     struct TWitness : TComponent {
-        TWitness(TComponent* owner, std::string name, std::vector<std::string>& log)
+        TWitness(TComponent* owner, const std::string& name, std::vector<std::string>& log)
             : TComponent(owner), m_log(log) {
             SetName(AnsiString(name));
         }
