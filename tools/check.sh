@@ -58,8 +58,8 @@ configure_and_build "$root/build/ci"
 echo "== the Debian package: validators, lintian, and the installed OmbrelMT in a virtual display"
 "$root/tools/package-check.sh" "$root/build/ci"
 
-echo "== clang-tidy: the programs' code and the tests, with the committed .clang-tidy files"
-run-clang-tidy -p "$root/build/ci" -quiet -j"$jobs" "^$root/(app|fill|gallery|platform|tests)/"
+echo "== clang-tidy: the programs' code, the tests and the bench, with the committed .clang-tidy files"
+run-clang-tidy -p "$root/build/ci" -quiet -j"$jobs" "^$root/(app|bench|fill|gallery|platform|tests)/"
 
 echo "== bench, quick: proves that it runs; its timings are not judged here"
 "$root/build/ci/bench/ombrel_bench" --quick --json "$root/build/ci/bench-report.json"
