@@ -478,7 +478,7 @@ TEST(ReadBmp, RowsWiderThanOneChunkDecodeWhole) {
     std::string bits(BitsWide / 8, '\0');
     for (int x = 0; x < BitsWide; x += 3) {
         char& byte = bits[static_cast<std::size_t>(x / 8)];
-        byte = static_cast<char>(byte | 0x80 >> (x % 8));
+        byte = static_cast<char>(byte | (0x80 >> (x % 8)));
     }
     const TDecoded oneBit = Decode(Indexed(1, BitsWide, 1, {P0, P1}, bits).Build());
     for (int x = 0; x < BitsWide; ++x)
