@@ -18,7 +18,7 @@ namespace {
 
 // Larger pictures are refused by the allocation callback: the headers and the refusal are still
 // exercised, and a run does not spend its time filling a few hundred megabytes per input.
-constexpr std::int64_t MaxFuzzPixels = 64 * 1024;
+constexpr std::int64_t MaxFuzzPixels = std::int64_t{64} * 1024;
 
 class TMemoryStream : public TStream {
 public:

@@ -53,9 +53,12 @@ template <class TLoad> void ExpectThumbnailOrNamedError(const char* path, TLoad 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+    // The environment is read and written before the fuzzer or Qt starts any thread.
+    // NOLINTBEGIN(concurrency-mt-unsafe)
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
     // Under $TMPDIR when set: tools/fuzz.sh points it at a folder that it removes afterwards.
     const char* temp = std::getenv("TMPDIR");
+    // NOLINTEND(concurrency-mt-unsafe)
     std::string folder = std::string(temp != nullptr ? temp : "/tmp") + "/ombrel-fuzz-XXXXXX";
     if (mkdtemp(folder.data()) == nullptr)
         std::abort();

@@ -58,8 +58,10 @@ configure_and_build "$root/build/ci"
 echo "== the Debian package: validators, lintian, and the installed OmbrelMT in a virtual display"
 "$root/tools/package-check.sh" "$root/build/ci"
 
-echo "== clang-tidy: the programs' code, the tests and the bench, with the committed .clang-tidy files"
+echo "== clang-tidy: the programs' code, the tests, the bench and the fuzz targets, with the committed .clang-tidy files"
 run-clang-tidy -p "$root/build/ci" -quiet -j"$jobs" "^$root/(app|bench|fill|gallery|platform|tests)/"
+# The fuzz targets are compiled only in the fuzzing build, so its database holds them.
+run-clang-tidy -p "${OMBREL_FUZZ_BUILD:-$root/build/fuzz}" -quiet -j"$jobs" "^$root/fuzz/"
 
 echo "== bench, quick: proves that it runs; its timings are not judged here"
 "$root/build/ci/bench/ombrel_bench" --quick --json "$root/build/ci/bench-report.json"
