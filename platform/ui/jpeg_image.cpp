@@ -44,8 +44,10 @@ constexpr long MaxDecoderMemory = 512L * 1024 * 1024;
 // Damaged entropy data may yield a warning per bad code; past this many the file is refused so a
 // hostile file cannot keep the decoder busy.
 constexpr int MaxCorruptDataWarnings = 100;
-// Scanlines asked of libjpeg per call; it hands back at most one row group anyway.
-constexpr int RowsPerRead = 16;
+// Rows decoded before they are converted and reduced. libjpeg hands back one row group, one or two
+// rows at the reduced scales, per call; going on to our own work after each group evicts what the
+// decoder had in the cache, and a strip of 32 rows made small pictures about 3% faster.
+constexpr int RowsPerRead = 32;
 
 // libjpeg reports failures by calling error_exit, which must not return. It leaves through
 // longjmp to RunGuarded, so neither that frame nor any frame skipped on the way (the Step
@@ -210,7 +212,14 @@ void StepDecode(j_decompress_ptr cinfo, void* context) {
         rows[i] = inkRows ? inkRows[i] : target.strip + i * target.stride;
     while (cinfo->output_scanline < cinfo->output_height) {
         StopIfDecodesStopped(reinterpret_cast<j_common_ptr>(cinfo));
-        const auto got = static_cast<int>(jpeg_read_scanlines(cinfo, rows, RowsPerRead));
+        int got = 0;
+        while (got < RowsPerRead && cinfo->output_scanline < cinfo->output_height) {
+            const auto more = static_cast<int>(
+                jpeg_read_scanlines(cinfo, rows + got, static_cast<JDIMENSION>(RowsPerRead - got)));
+            if (more == 0)
+                break;
+            got += more;
+        }
         // Only a suspending source returns nothing; jpeg_finish_decompress then reports the
         // missing scanlines.
         if (got == 0)
