@@ -108,11 +108,13 @@ struct TPairs {
 
 // The work on each row that is shaped for the processor's vector units, in the forms that
 // Kernels() chose for it:
+// - addNarrowRow: a row's bytes added to column sums of 16 bits;
 // - wholeRowSums: a row that is a whole box row into its boxes' sums;
 // - filterAcross: a box row's sums into a row of the destination's width, three floats a pixel;
 // - sumDown: a destination row out of the filtered box rows that make it, rounded to bytes;
 // - wholeRowPairs and integerFilterAcross: the first two in 16-bit integers (see TGeometry).
 struct TKernels {
+    void (*addNarrowRow)(const std::uint8_t* row, std::uint16_t* sums, std::size_t count);
     void (*wholeRowSums)(const std::uint8_t* row, int width, int box, float* floats, TPixel* sums);
     void (*filterAcross)(const TPixel* sums, const TGeometry& geometry, int width, bool swapRedBlue,
                          float* out);
