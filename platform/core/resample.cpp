@@ -21,18 +21,6 @@
 
 namespace {
 
-// TKernels::addNarrowRow for boxes too tall for 16-bit sums, in pictures some 70,000 rows tall:
-// written in fixed blocks, with no aliasing, so that the compiler makes vector code of it at -O2.
-void AddRow(const std::uint8_t* __restrict row, std::uint32_t* __restrict sums, std::size_t count) {
-    constexpr std::size_t Block = 16;
-    std::size_t i = 0;
-    for (; i + Block <= count; i += Block)
-        for (std::size_t k = 0; k < Block; ++k)
-            sums[i + k] += row[i + k];
-    for (; i < count; ++i)
-        sums[i] += row[i];
-}
-
 // The memory of a reduction, kept by each thread (thread_buffer.h): the column sums and a row's
 // floats are as wide as the picture, everything else is of the destination's size.
 struct TReductionMemory {
@@ -131,7 +119,7 @@ public:
             Kernels().addNarrowRow(pixels, m_narrowColumns.Data() + at,
                                    static_cast<std::size_t>(count) * 3);
         else
-            AddRow(pixels, m_columns.Data() + at, static_cast<std::size_t>(count) * 3);
+            AddRowTo(pixels, m_columns.Data() + at, static_cast<std::size_t>(count) * 3);
         m_dirtyFrom = std::min(m_dirtyFrom, m_x);
         m_dirtyTo = std::max(m_dirtyTo, m_x + count);
         Advance(count);
@@ -311,10 +299,13 @@ private:
     void ClearColumns() {
         const std::ptrdiff_t from = std::ptrdiff_t{m_dirtyFrom} * 3;
         const std::ptrdiff_t to = std::ptrdiff_t{m_dirtyTo} * 3;
-        if (from < to && m_narrow)
-            std::fill(m_narrowColumns.Data() + from, m_narrowColumns.Data() + to, std::uint16_t{0});
-        else if (from < to)
-            std::fill(m_columns.Data() + from, m_columns.Data() + to, 0U);
+        if (from < to) {
+            if (m_narrow)
+                std::fill(m_narrowColumns.Data() + from, m_narrowColumns.Data() + to,
+                          std::uint16_t{0});
+            else
+                std::fill(m_columns.Data() + from, m_columns.Data() + to, 0U);
+        }
         m_dirtyFrom = m_width;
         m_dirtyTo = 0;
     }

@@ -217,21 +217,8 @@ void SumDown(const float* const* rows, const float* weights, int count, int valu
     }
 }
 
-// The bulk of a large reduction's work: written in fixed blocks, with no aliasing, so that the
-// compiler makes vector code of it, a block in one instruction with AVX2.
-OMBREL_KERNEL void AddNarrowRowBody(const std::uint8_t* __restrict row,
-                                    std::uint16_t* __restrict sums, std::size_t count) {
-    constexpr std::size_t Block = 32;
-    std::size_t i = 0;
-    for (; i + Block <= count; i += Block)
-        for (std::size_t k = 0; k < Block; ++k)
-            sums[i + k] = static_cast<std::uint16_t>(sums[i + k] + row[i + k]);
-    for (; i < count; ++i)
-        sums[i] = static_cast<std::uint16_t>(sums[i] + row[i]);
-}
-
 void AddNarrowRow(const std::uint8_t* row, std::uint16_t* sums, std::size_t count) {
-    AddNarrowRowBody(row, sums, count);
+    AddRowTo(row, sums, count);
 }
 void WholeRowSums(const std::uint8_t* row, int width, int box, float* floats, TPixel* sums) {
     WholeRowSumsBody<false>(row, width, box, floats, sums);
@@ -244,7 +231,7 @@ void FilterAcross(const TPixel* sums, const TGeometry& geometry, int width, bool
 #ifdef OMBREL_AVX2_KERNELS
 #define OMBREL_AVX2 __attribute__((target("avx2,fma")))
 OMBREL_AVX2 void AddNarrowRowAvx2(const std::uint8_t* row, std::uint16_t* sums, std::size_t count) {
-    AddNarrowRowBody(row, sums, count);
+    AddRowTo(row, sums, count);
 }
 OMBREL_AVX2 void WholeRowSumsAvx2(const std::uint8_t* row, int width, int box, float* floats,
                                   TPixel* sums) {
