@@ -275,6 +275,28 @@ void ReadMasks(TBmpInput& input, TBmpFormat& format, const TInfoHeader& info) {
     format.masks = {U32(masks), U32(masks + 4), U32(masks + 8)};
 }
 
+std::int64_t RowBytes(const TBmpFormat& format) {
+    return (std::int64_t{format.width} * format.bitCount + 31) / 32 * 4;
+}
+
+std::int64_t RowDataBytes(const TBmpFormat& format) {
+    return (std::int64_t{format.width} * format.bitCount + 7) / 8;
+}
+
+bool Uncompressed(const TBmpFormat& format) {
+    return format.compression == TCompression::None ||
+           format.compression == TCompression::BitFields;
+}
+
+// Whether an uncompressed picture's pixels fill the file exactly from offset on; the last row's
+// padding is often left out.
+bool PixelsFillFileFrom(const TBmpInput& input, const TBmpFormat& format, std::int64_t offset) {
+    const std::int64_t left = input.Size() - offset;
+    return Uncompressed(format) &&
+           left >= RowBytes(format) * (format.height - 1) + RowDataBytes(format) &&
+           left <= RowBytes(format) * format.height;
+}
+
 // How many palette entries the file declares, before any limit.
 std::int64_t DeclaredColours(TBmpInput& input, const TBmpFormat& format, std::uint32_t coloursUsed,
                              int entryBytes) {
@@ -286,13 +308,37 @@ std::int64_t DeclaredColours(TBmpInput& input, const TBmpFormat& format, std::ui
     return format.bitCount <= 8 ? (1 << format.bitCount) : 0;
 }
 
-void ReadPalette(TBmpInput& input, TBmpFormat& format, std::int64_t declared, int entryBytes) {
+// A pixel offset that cuts into the palette the header declares contradicts the header or the
+// file. Some writers store fewer colours than they declare, and the offset then says where the
+// pixels really are; but a file was found whose offset points at the start of its palette, with
+// its pixels after the whole of it, ending the file. So where the pixels fill the file exactly
+// from the palette's end and not from the offset, they are read from there; where they would
+// leave a paletted picture no colour at all, every pixel would be black, and the offset is
+// refused rather than shown as a black picture.
+void CheckPixelOffset(TBmpInput& input, TBmpFormat& format, std::int64_t declared, int entryBytes) {
     const std::int64_t paletteStart = input.Position();
+    const std::int64_t paletteEnd = paletteStart + declared * entryBytes;
     if (format.pixelOffset < paletteStart)
         input.Fail("pixel data offset " + std::to_string(format.pixelOffset) +
                    " lies inside the headers");
     if (format.pixelOffset > input.Size())
         input.Fail("file ends before the pixel data");
+    if (format.pixelOffset >= paletteEnd)
+        return;
+    if (PixelsFillFileFrom(input, format, paletteEnd) &&
+        !PixelsFillFileFrom(input, format, format.pixelOffset)) {
+        format.pixelOffset = paletteEnd;
+        return;
+    }
+    if (format.bitCount <= 8 && format.pixelOffset - paletteStart < entryBytes)
+        input.Fail("pixel data offset " + std::to_string(format.pixelOffset) +
+                   " is impossible: it leaves no room for the palette of " +
+                   std::to_string(declared) + " colours");
+}
+
+void ReadPalette(TBmpInput& input, TBmpFormat& format, std::int64_t declared, int entryBytes) {
+    CheckPixelOffset(input, format, declared, entryBytes);
+    const std::int64_t paletteStart = input.Position();
     if (format.bitCount > 8)
         return;
     // A short palette ends where the pixels begin; entries past 2^bits can never be used.
@@ -314,8 +360,7 @@ void ReadPictureFields(TBmpInput& input, const TInfoHeader& info, TBmpFormat& fo
     format.compression = CompressionOf(input, info.kind, core ? 0 : U32(info.At(16)));
     CheckBitCount(input, format);
     format.topDown = height < 0;
-    if (format.topDown && format.compression != TCompression::None &&
-        format.compression != TCompression::BitFields)
+    if (format.topDown && !Uncompressed(format))
         input.Fail("a top-down picture cannot be RLE compressed");
     CheckSize(input, width, format.topDown ? -height : height);
     format.width = static_cast<int>(width);
@@ -376,18 +421,10 @@ TBmpFormat ReadHeaders(TBmpInput& input, std::vector<std::uint8_t>* profile) {
     return format;
 }
 
-std::int64_t RowBytes(const TBmpFormat& format) {
-    return (std::int64_t{format.width} * format.bitCount + 31) / 32 * 4;
-}
-
-std::int64_t RowDataBytes(const TBmpFormat& format) {
-    return (std::int64_t{format.width} * format.bitCount + 7) / 8;
-}
-
 void CheckPixelsFit(TBmpInput& input, const TBmpFormat& format) {
     if (input.Remaining() <= 0)
         input.Fail("file ends before the pixel data");
-    if (format.compression != TCompression::None && format.compression != TCompression::BitFields)
+    if (!Uncompressed(format))
         return;
     // The last row's padding is often left out; it is never needed.
     const std::int64_t needed = RowBytes(format) * (format.height - 1) + RowDataBytes(format);
@@ -740,7 +777,7 @@ void TBmpPicture::Deliver(TRowSink& sink) {
     const TBorrowedBuffer<std::uint8_t> chunk(ThreadDecodeMemory().chunk, ChunkBytes);
     input.UseBuffer(chunk.Data(), ChunkBytes);
     const TBmpFormat& format = m_state->format;
-    if (format.compression == TCompression::None || format.compression == TCompression::BitFields)
+    if (Uncompressed(format))
         DecodeRows(input, format, sink);
     else
         TRleDecoder(input, format, sink).Decode();

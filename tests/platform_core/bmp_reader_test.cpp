@@ -212,6 +212,13 @@ TBmpFile CoreHeader() {
     return file;
 }
 
+// The offset says that the pixels start where the palette does; they follow it, ending the file.
+TBmpFile OffsetAtThePalette(std::string pixels) {
+    TBmpFile file = Indexed(8, 2, 1, {P0, P1, P2}, std::move(pixels));
+    file.pixelOffset = 54;
+    return file;
+}
+
 TBmpFile TopDown() {
     TBmpFile file = Direct(24, 1, 2, Bytes({0x30, 0x20, 0x10, 0, 0xFF, 0xFF, 0xFF, 0}));
     file.height = -2;
@@ -249,6 +256,11 @@ INSTANTIATE_TEST_SUITE_P(
                     {C(P1), Black}},
         TFormatCase{
             "CoreHeaderThreeBytePaletteCutShortByPixelOffset", CoreHeader(), 2, 1, {C(P1), C(P0)}},
+        TFormatCase{"PixelOffsetAtThePaletteReadAfterIt",
+                    OffsetAtThePalette(Bytes({1, 2, 0, 0})),
+                    2,
+                    1,
+                    {C(P1), C(P2)}},
         TFormatCase{"SixteenBitDefault555ScaledToFullRange",
                     Direct(16, 3, 1, Bytes({0xFF, 0x7F, 0x00, 0x7C, 0x10, 0x00, 0, 0})),
                     3,
@@ -370,6 +382,9 @@ const TBmpFile Plain = Direct(24, 4, 4, std::string(48, '\x7F'));
 INSTANTIATE_TEST_SUITE_P(
     ReadBmp, BrokenBmp,
     ::testing::Values(
+        TBrokenCase{"PixelOffsetLeavingNoPalette", OffsetAtThePalette(Bytes({1, 2, 0, 0, 7, 7})),
+                    "pixel data offset 54 is impossible: it leaves no room for the palette of 3 "
+                    "colours"},
         TBrokenCase{"BitmapArraySignature", With(Plain, [](auto& f) { f.signature = "BA"; }),
                     "not a BMP file (no \"BM\" signature)"},
         TBrokenCase{"UnknownHeaderSize", With(Plain, [](auto& f) { f.infoSize = 66; }),
