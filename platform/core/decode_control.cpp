@@ -155,6 +155,14 @@ bool TDecodeBudget::TReservation::GrowTo(std::int64_t bytes) {
     return true;
 }
 
+void TDecodeBudget::TReservation::ShrinkTo(std::int64_t bytes) {
+    bytes = std::max<std::int64_t>(bytes, 0);
+    if (m_budget == nullptr || bytes >= m_bytes)
+        return;
+    m_budget->Give(m_bytes - bytes);
+    m_bytes = bytes;
+}
+
 void TDecodeBudget::TReservation::Release() {
     if (m_budget != nullptr)
         m_budget->Give(m_bytes);

@@ -45,6 +45,8 @@ public:
         // Grows the reservation to bytes if the rest fits beside the others at once; else, or when
         // it holds nothing, leaves it as it is and returns false. Never waits.
         bool GrowTo(std::int64_t bytes);
+        // Gives back what it holds beyond bytes.
+        void ShrinkTo(std::int64_t bytes);
         void Release();
 
     private:

@@ -42,6 +42,17 @@ private:
     int m_descriptor;
 };
 
+struct stat Status(int descriptor, const AnsiString& fileName) {
+    struct stat status {};
+    if (::fstat(descriptor, &status) != 0)
+        ThrowReadError(fileName, ErrorText(errno));
+    return status;
+}
+
+std::int64_t ModifiedNanoseconds(const struct stat& status) {
+    return std::int64_t{status.st_mtim.tv_sec} * 1'000'000'000 + status.st_mtim.tv_nsec;
+}
+
 } // namespace
 
 TFileStream::TFileStream(const AnsiString& fileName, unsigned short mode) : m_fileName(fileName) {
@@ -71,6 +82,8 @@ TFileStream::TFileStream(const AnsiString& fileName, unsigned short mode) : m_fi
         ThrowOpenError(fileName, ErrorText(errno));
     if (!S_ISREG(status.st_mode))
         ThrowOpenError(fileName, "not a regular file");
+    m_openedSize = status.st_size;
+    m_openedModified = ModifiedNanoseconds(status);
     m_descriptor = descriptor.Release();
 }
 
@@ -98,8 +111,15 @@ int TFileStream::Read(void* buffer, int count) {
 }
 
 std::int64_t TFileStream::Size() const {
-    struct stat status {};
-    if (::fstat(m_descriptor, &status) != 0)
+    return Status(m_descriptor, m_fileName).st_size;
+}
+
+void TFileStream::Rewind() {
+    if (::lseek(m_descriptor, 0, SEEK_SET) != 0)
         ThrowReadError(m_fileName, ErrorText(errno));
-    return static_cast<std::int64_t>(status.st_size);
+}
+
+bool TFileStream::Changed() const {
+    const struct stat status = Status(m_descriptor, m_fileName);
+    return status.st_size != m_openedSize || ModifiedNanoseconds(status) != m_openedModified;
 }

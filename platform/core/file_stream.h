@@ -16,7 +16,8 @@ public:
 };
 
 // A file opened for reading. Only regular files open: a folder, a device or a FIFO raises rather
-// than blocking. The constructor raises EFOpenError naming the file and the cause.
+// than blocking. The constructor raises EFOpenError naming the file and the cause. The stream reads
+// the file it opened for as long as it lives, even once another file has taken its name.
 class TFileStream : public TStream {
 public:
     TFileStream(const AnsiString& fileName, unsigned short mode);
@@ -27,8 +28,16 @@ public:
     int Read(void* buffer, int count) override;
     std::int64_t Size() const override;
     const AnsiString& FileName() const { return m_fileName; }
+    // Reads from the start of the file again.
+    void Rewind();
+    // Whether the file was written since it was opened: its size or its time of modification
+    // differ. A write within the same tick of the system's clock as the last one before the file
+    // was opened may go unseen.
+    bool Changed() const;
 
 private:
     AnsiString m_fileName;
     int m_descriptor = -1;
+    std::int64_t m_openedSize = 0;
+    std::int64_t m_openedModified = 0; // nanoseconds
 };

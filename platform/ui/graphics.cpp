@@ -71,11 +71,13 @@ TRgbRows RowsOf(QImage& image) {
 }
 
 // A BMP file whose headers have been read. Its picture reads the file forward, once; a second
-// delivery opens the file again.
+// delivery reads its headers again. The file stays open, so that every delivery reads the file that
+// was loaded, never one that has taken its name since; and one written since it was loaded, or
+// while its pixels are read, is refused rather than shown half old and half new.
 class TBmpFile final : public TDeferredPicture {
 public:
-    explicit TBmpFile(const AnsiString& fileName) : m_fileName(fileName) {
-        Open();
+    explicit TBmpFile(const AnsiString& fileName) : m_stream(fileName, fmOpenRead) {
+        m_picture = std::make_unique<TBmpPicture>(m_stream, fileName);
         m_width = m_picture->Width();
         m_height = m_picture->Height();
         m_layout = m_picture->Layout();
@@ -89,16 +91,21 @@ public:
 
     void Deliver(TRowSink& sink) override {
         if (!m_picture) {
-            Open();
+            m_stream.Rewind();
+            m_picture = std::make_unique<TBmpPicture>(m_stream, m_stream.FileName());
+            // The rows go into buffers sized by the first headers.
             if (m_picture->Width() != m_width || m_picture->Height() != m_height ||
                 m_picture->Layout().bottomUp != m_layout.bottomUp ||
                 m_picture->Layout().bgr != m_layout.bgr)
-                Fail("the file has changed since it was loaded");
+                FailChanged();
         }
-        // Taken, so that the file is closed once read, whatever happens.
-        const std::unique_ptr<TFileStream> stream = std::move(m_stream);
+        if (m_stream.Changed())
+            FailChanged();
+        // Taken, so that the next delivery starts afresh, whatever happens.
         const std::unique_ptr<TBmpPicture> picture = std::move(m_picture);
         picture->Deliver(sink);
+        if (m_stream.Changed())
+            FailChanged();
         m_profile = picture->Profile();
     }
 
@@ -107,17 +114,13 @@ public:
     }
 
 private:
-    void Open() {
-        m_stream = std::make_unique<TFileStream>(m_fileName, fmOpenRead);
-        m_picture = std::make_unique<TBmpPicture>(*m_stream, m_fileName);
-    }
-
     [[noreturn]] void Fail(const std::string& cause) const {
-        throw EInvalidGraphic(AnsiString("Cannot read picture " + m_fileName.str() + ": " + cause));
+        throw EInvalidGraphic(
+            AnsiString("Cannot read picture " + m_stream.FileName().str() + ": " + cause));
     }
+    [[noreturn]] void FailChanged() const { Fail("the file has changed since it was loaded"); }
 
-    AnsiString m_fileName;
-    std::unique_ptr<TFileStream> m_stream;
+    TFileStream m_stream;
     std::unique_ptr<TBmpPicture> m_picture;
     int m_width = 0;
     int m_height = 0;

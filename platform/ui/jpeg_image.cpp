@@ -18,8 +18,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <span>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -41,13 +43,20 @@ constexpr std::int64_t MaxFileBytes = 128LL * 1024 * 1024;
 // libjpeg's own working memory, chiefly the whole-image coefficient buffers of progressive files. A
 // header that lies about its size then fails when its buffers are asked for, not after gigabytes.
 constexpr long MaxDecoderMemory = 512L * 1024 * 1024;
-// Damaged entropy data may yield a warning per bad code; past this many the file is refused so a
-// hostile file cannot keep the decoder busy.
-constexpr int MaxCorruptDataWarnings = 100;
+// A picture may come in several scans, each a pass over the blocks of its components that refines
+// some of their coefficients. A hostile file can repeat scans to no end: ten thousand empty scans
+// kept a 12 MP decode busy for 10 s, and ninety copies of a refinement scan with its data for 5 s.
+// Encoders write about ten scans, and a valid progression refines each coefficient in one first
+// scan and at most one more per bit of its 14; a file that goes beyond either is refused, which
+// keeps a decode's work within a small multiple of its picture's size.
+constexpr int MaxScans = 100;
+constexpr int MaxCoefficientScans = 14;
 // Rows decoded before they are converted and reduced. libjpeg hands back one row group, one or two
 // rows at the reduced scales, per call; going on to our own work after each group evicts what the
 // decoder had in the cache, and a strip of 32 rows made small pictures about 3% faster.
 constexpr int RowsPerRead = 32;
+
+constexpr const char* ChangedSinceLoaded = "the file has changed since it was loaded";
 
 // libjpeg reports failures by calling error_exit, which must not return. It leaves through
 // longjmp to RunGuarded, so neither that frame nor any frame skipped on the way (the Step
@@ -58,8 +67,11 @@ struct TJpegErrors {
     // picture spends most of its time, as well as between scanlines.
     jpeg_progress_mgr progress;
     std::jmp_buf jump;
-    int corruptDataWarnings;
     bool stopped;
+    // The scans seen of this decode, and how many of them refined each coefficient of each
+    // component.
+    int scansSeen;
+    std::uint8_t coefficientScans[MAX_COMPONENTS][DCTSIZE2];
     // Room for libjpeg's message and our words around it.
     char message[JMSG_LENGTH_MAX + 64];
 };
@@ -75,29 +87,46 @@ void ErrorExit(j_common_ptr cinfo) {
     std::longjmp(errors.jump, 1);
 }
 
-void EmitMessage(j_common_ptr cinfo, int level) {
-    if (level != -1)
-        return;
+// Warnings are damage inside the compressed data (a restart marker out of place, a segment cut
+// short, stray bytes): libjpeg resynchronises and goes on, and the picture it reconstructs is
+// shown, as other viewers show such files. What a hostile file can cost is bounded by the scans
+// and by the decode budget instead.
+void IgnoreWarning(j_common_ptr, int) {}
+
+[[noreturn]] void Refuse(j_common_ptr cinfo, const std::string& cause) {
     TJpegErrors& errors = ErrorsOf(cinfo);
-    ++errors.manager.num_warnings;
-    if (++errors.corruptDataWarnings <= MaxCorruptDataWarnings)
-        return;
-    char last[JMSG_LENGTH_MAX];
-    errors.manager.format_message(cinfo, last);
-    std::snprintf(errors.message, sizeof errors.message, "more than %d warnings, the last: %s",
-                  MaxCorruptDataWarnings, last);
+    std::snprintf(errors.message, sizeof errors.message, "%s", cause.c_str());
+    errors.manager.msg_code = 0;
     std::longjmp(errors.jump, 1);
 }
 
-void OutputMessage(j_common_ptr) {}
+// Counts the scan that libjpeg has begun to read, refusing one too many.
+void CountScan(j_decompress_ptr cinfo, TJpegErrors& errors) {
+    const auto common = reinterpret_cast<j_common_ptr>(cinfo);
+    errors.scansSeen = cinfo->input_scan_number;
+    if (errors.scansSeen > MaxScans)
+        Refuse(common, "more than " + std::to_string(MaxScans) + " scans");
+    for (int i = 0; i < cinfo->comps_in_scan; ++i) {
+        const int component = cinfo->cur_comp_info[i]->component_index;
+        for (int k = cinfo->Ss; k <= cinfo->Se; ++k) {
+            if (++errors.coefficientScans[component][k] > MaxCoefficientScans)
+                Refuse(common, "its scans refine coefficient " + std::to_string(k) +
+                                   " of component " + std::to_string(component) +
+                                   " more often than any picture needs");
+        }
+    }
+}
 
-// Leaves the decode as an error does, once decodes are to stop.
-void StopIfDecodesStopped(j_common_ptr cinfo) {
-    if (!DecodesStopped())
-        return;
+// Leaves the decode as an error does once decodes are to stop; counts each scan as it begins.
+void WatchProgress(j_common_ptr cinfo) {
     TJpegErrors& errors = ErrorsOf(cinfo);
-    errors.stopped = true;
-    std::longjmp(errors.jump, 1);
+    if (DecodesStopped()) {
+        errors.stopped = true;
+        std::longjmp(errors.jump, 1);
+    }
+    const auto decompressor = reinterpret_cast<j_decompress_ptr>(cinfo);
+    if (cinfo->is_decompressor && decompressor->input_scan_number != errors.scansSeen)
+        CountScan(decompressor, errors);
 }
 
 // What libjpeg will allocate for a decode: whole-picture coefficient arrays when the picture comes
@@ -211,7 +240,7 @@ void StepDecode(j_decompress_ptr cinfo, void* context) {
     for (int i = 0; i < RowsPerRead; ++i)
         rows[i] = inkRows ? inkRows[i] : target.strip + i * target.stride;
     while (cinfo->output_scanline < cinfo->output_height) {
-        StopIfDecodesStopped(reinterpret_cast<j_common_ptr>(cinfo));
+        WatchProgress(reinterpret_cast<j_common_ptr>(cinfo));
         int got = 0;
         while (got < RowsPerRead && cinfo->output_scanline < cinfo->output_height) {
             const auto more = static_cast<int>(
@@ -253,8 +282,9 @@ struct TJPEGData {
     // Runs step on the decompressor, raising EInvalidGraphic with libjpeg's reason on failure,
     // EOutOfMemory when its memory ran out and EApplicationClosing when decodes were stopped.
     void Run(TStep step, void* context) {
-        errors.corruptDataWarnings = 0;
         errors.stopped = false;
+        errors.scansSeen = 0;
+        std::memset(errors.coefficientScans, 0, sizeof errors.coefficientScans);
         bool done = false;
         try {
             done = RunGuarded(&cinfo, errors, step, context);
@@ -280,20 +310,38 @@ struct TJPEGData {
             jpeg_abort_decompress(&cinfo);
         headerRead = false;
     }
-    // The compressed data, read from the start of stream, under the reservation held.
-    void ReadBytes(TFileStream& stream);
+    // The compressed data, read from where the file stands, under the reservation held.
+    void ReadBytes();
+    void WaitForRoom(std::int64_t needed);
     // Decodes the picture at scale, handing its rows to sink.
     void Decode(TJPEGScale scale, TRowSink& sink);
+    bool SameHeaderAsLoaded() const {
+        return static_cast<int>(cinfo.image_width) == width &&
+               static_cast<int>(cinfo.image_height) == height &&
+               cinfo.num_components == components && cinfo.jpeg_color_space == space;
+    }
+    std::size_t Fingerprint() const {
+        return std::hash<std::string_view>{}(
+            std::string_view(reinterpret_cast<const char*>(bytes.get()), size));
+    }
     [[noreturn]] void Fail(const std::string& cause) const {
         throw EInvalidGraphic("Cannot read picture " + fileName + ": " + cause);
     }
 
     AnsiString fileName;
-    // The compressed data, held only under a reservation of the decode budget; the file's size
-    // counts in it.
+    // The file loaded, kept open: a decode that must read it again reads this one, never another
+    // that has taken its name since.
+    std::unique_ptr<TFileStream> file;
+    // The compressed data, held under a reservation of the decode budget from the load until the
+    // picture goes (the file's size counts in it), but while the picture waits for room to decode.
     std::unique_ptr<unsigned char[]> bytes;
     std::size_t size = 0;
     std::int64_t fileSize = 0;
+    // The compressed data as loaded, known once they have been given up to wait for room.
+    struct {
+        std::size_t size = 0;
+        std::size_t fingerprint = 0;
+    } loaded;
     // What libjpeg will allocate for a decode, read from the header.
     std::int64_t decoderBytes = 0;
     TDecodeBudget::TReservation reservation;
@@ -306,18 +354,20 @@ struct TJPEGData {
     // As stored, before the orientation turns them.
     int width = 0;
     int height = 0;
+    int components = 0;
+    J_COLOR_SPACE space = JCS_UNKNOWN;
     TScaledSizes scaled{};
     int orientation = UprightOrientation;
     std::shared_ptr<const TColourTransform> colour;
 };
 
-void TJPEGData::ReadBytes(TFileStream& stream) {
+void TJPEGData::ReadBytes() {
     // A file that grew since its size was reserved is read no further than that.
     const auto wanted = static_cast<std::size_t>(std::min(fileSize, reservation.Bytes()));
     bytes = std::make_unique_for_overwrite<unsigned char[]>(wanted);
     size = 0;
     while (size < wanted) {
-        const int got = stream.Read(bytes.get() + size, static_cast<int>(wanted - size));
+        const int got = file->Read(bytes.get() + size, static_cast<int>(wanted - size));
         if (got <= 0)
             break;
         size += static_cast<std::size_t>(got);
@@ -367,32 +417,33 @@ void TJPEGImage::LoadFromFile(const AnsiString& fileName) {
 
 void TJPEGImage::Load(const AnsiString& fileName) {
     auto data = std::make_shared<TJPEGData>(fileName);
-    TFileStream stream(fileName, fmOpenRead);
-    data->fileSize = stream.Size();
+    data->file = std::make_unique<TFileStream>(fileName, fmOpenRead);
+    data->fileSize = data->file->Size();
     if (data->fileSize > MaxFileBytes)
         data->Fail("the file is " + std::to_string(data->fileSize) + " bytes, more than the " +
                    std::to_string(MaxFileBytes) + " a picture may take");
     data->reservation = TDecodeBudget::Process().Reserve(data->fileSize, fileName);
-    data->ReadBytes(stream);
+    data->ReadBytes();
     jpeg_std_error(&data->errors.manager);
     data->errors.manager.error_exit = ErrorExit;
-    data->errors.manager.emit_message = EmitMessage;
-    data->errors.manager.output_message = OutputMessage;
+    data->errors.manager.emit_message = IgnoreWarning;
     data->cinfo.err = &data->errors.manager;
     data->cinfo.client_data = &data->errors;
     data->Run(StepCreate, nullptr);
     data->created = true;
-    data->errors.progress.progress_monitor = StopIfDecodesStopped;
+    data->errors.progress.progress_monitor = WatchProgress;
     data->cinfo.progress = &data->errors.progress;
 
     ReadHeader(*data);
     data->width = static_cast<int>(data->cinfo.image_width);
     data->height = static_cast<int>(data->cinfo.image_height);
+    data->components = data->cinfo.num_components;
+    data->space = data->cinfo.jpeg_color_space;
     if (std::int64_t{data->width} * data->height > MaxPicturePixels)
         data->Fail("the picture is " + std::to_string(data->width) + " by " +
                    std::to_string(data->height) + " pixels, more than the " +
                    std::to_string(MaxPicturePixels) + " allowed");
-    const J_COLOR_SPACE space = data->cinfo.jpeg_color_space;
+    const J_COLOR_SPACE space = data->space;
     if (space != JCS_GRAYSCALE && space != JCS_YCbCr && space != JCS_RGB && !StoresInks(space))
         data->Fail("unsupported colour space with " + std::to_string(data->cinfo.num_components) +
                    " components");
@@ -435,22 +486,24 @@ int TJPEGImage::ScaledHeight() const {
 }
 
 // The whole decode runs under one reservation of the budget, the compressed data included: the one
-// taken for reading the file, grown where the budget has room at once. Otherwise both are given up
-// before waiting for a larger one, and the file is read again: nothing is held while waiting.
+// taken for reading the file, grown where the budget has room at once and brought back to the
+// compressed data afterwards, whatever happens.
 void TJPEGData::Decode(TJPEGScale scale, TRowSink& sink) {
     const int outputWidth = scaled.width[scale];
     const std::int64_t needed =
         fileSize + decoderBytes + std::int64_t{outputWidth} * scaled.height[scale] * 3;
-    if (!bytes || !reservation.GrowTo(needed)) {
-        Abort();
-        bytes.reset();
-        reservation.Release();
-        reservation = TDecodeBudget::Process().Reserve(needed, fileName);
-        TFileStream stream(fileName, fmOpenRead);
-        ReadBytes(stream);
-    }
-    if (!headerRead)
+    if (!reservation.GrowTo(needed))
+        WaitForRoom(needed);
+    struct TBackToTheBytes {
+        TJPEGData& data;
+        ~TBackToTheBytes() { data.reservation.ShrinkTo(data.fileSize); }
+    } const backToTheBytes{*this};
+    if (!headerRead) {
         ReadHeader(*this);
+        // The rows go into buffers sized by the header read when the picture was loaded.
+        if (!SameHeaderAsLoaded())
+            Fail(ChangedSinceLoaded);
+    }
     headerRead = false;
 
     const bool inks = StoresInks(cinfo.jpeg_color_space);
@@ -465,10 +518,26 @@ void TJPEGData::Decode(TJPEGScale scale, TRowSink& sink) {
     TDecodeTarget target{&sink,       strip.Data(), stride, inks, cinfo.saw_Adobe_marker != 0,
                          colour.get()};
     Run(StepDecode, &target);
-    // The decode is over: its memory goes back to the budget, and a later one reads the file
-    // again.
-    bytes.reset();
+}
+
+// Nothing is held while waiting, or two decodes could wait for each other: the compressed data
+// goes, and comes back from the file that was loaded once the whole decode fits. A file written
+// since then is refused, whatever it now holds.
+void TJPEGData::WaitForRoom(std::int64_t needed) {
+    if (bytes) {
+        loaded = {size, Fingerprint()};
+        Abort();
+        bytes.reset();
+    }
     reservation.Release();
+    reservation = TDecodeBudget::Process().Reserve(needed, fileName);
+    file->Rewind();
+    ReadBytes();
+    if (size != loaded.size || Fingerprint() != loaded.fingerprint) {
+        bytes.reset();
+        reservation.Release();
+        Fail(ChangedSinceLoaded);
+    }
 }
 
 namespace {

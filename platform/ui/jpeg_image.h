@@ -38,13 +38,16 @@ public:
     // (greyscale, YCbCr, RGB, CMYK, YCCK), seen as its file says: in sRGB from its ICC profile and
     // upright by its EXIF orientation. The pixels are decoded when the bitmap's are used, straight
     // into the reduction when it is stretched whole onto a smaller bitmap, and the errors come
-    // then: EInvalidGraphic for damaged data (metadata that cannot be read leaves the picture as
-    // stored), EOutOfMemory naming the file when memory runs out or the decode needs more working
-    // memory than the decode budget holds (TDecodeBudget: it waits until others have ended when it
-    // fits), and EApplicationClosing when decodes are stopped. The colours are converted as the
-    // rows are decoded, the turn is made on the reduced picture. The picture holds its compressed
-    // data in the budget until it has been decoded; the bitmap shares this picture's decoder, so
-    // both are used by one thread at a time, and a thread decodes one picture at a time.
+    // then: EInvalidGraphic for a picture that cannot be decoded or a file written since it was
+    // loaded (damage inside the compressed data is not an error: the picture is reconstructed as
+    // far as it goes, and metadata that cannot be read leaves it as stored), EOutOfMemory naming
+    // the file when memory runs out or the decode needs more working memory than the decode budget
+    // holds (TDecodeBudget: it waits until others have ended when it fits), and
+    // EApplicationClosing when decodes are stopped. The colours are converted as the rows are
+    // decoded, the turn is made on the reduced picture. The picture holds its compressed data in
+    // the budget, and its file open, for as long as it lives; the bitmap shares this picture's
+    // decoder, so both are used by one thread at a time, and a thread decodes one picture at a
+    // time.
     void DrawInto(TBitmap* bitmap) const;
 
 private:

@@ -1,6 +1,5 @@
 #include "platform/ui/jpeg_image.h"
 
-#include "platform/core/decode_control.h"
 #include "platform/core/exception.h"
 #include "platform/ui/bitmap_image_p.h"
 #include "platform/ui/graphics.h"
@@ -11,14 +10,12 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include <jpeglib.h>
 
@@ -278,36 +275,6 @@ TEST_F(JpegFile, DrawsAgainAtAnotherScale) {
     TBitmap third;
     jpeg.DrawInto(&third);
     EXPECT_EQ(third.Image().image, first.Image().image);
-}
-
-// A decode whose reservation cannot grow gives it up, waits for room and reads the file again.
-TEST_F(JpegFile, DrawnWhileTheBudgetIsFullWaitsItsTurnAndDrawsTheSame) {
-    WriteQuarters("quarters.jpg");
-    const QImage alone = Decode("quarters.jpg", jsEighth).Image();
-    TDecodeBudget& budget = TDecodeBudget::Process();
-    TJPEGImage jpeg;
-    jpeg.LoadFromFile("quarters.jpg");
-    jpeg.SetScale(jsEighth);
-    std::atomic<bool> full{false};
-    std::atomic<bool> drawn{false};
-    std::thread other([&] {
-        const auto rest = budget.Reserve(budget.Total() - budget.InUse(), "other.jpg");
-        full = true;
-        while (budget.Waiting() == 0 && !drawn)
-            std::this_thread::yield();
-    });
-    while (!full)
-        std::this_thread::yield();
-    TBitmap bitmap;
-    try {
-        jpeg.DrawInto(&bitmap);
-        EXPECT_EQ(bitmap.Image().image, alone);
-    } catch (const Exception& error) {
-        ADD_FAILURE() << error.what();
-    }
-    drawn = true;
-    other.join();
-    EXPECT_EQ(budget.InUse(), 0);
 }
 
 TEST_F(JpegFile, TruncatedFileGivesGreyWhereDataIsMissing) {

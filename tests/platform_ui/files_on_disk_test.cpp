@@ -1,0 +1,399 @@
+// Pictures as they are found on real disks: damaged inside their compressed data, hostile, or
+// replaced between their load and their draw. A damaged photograph is shown as far as its data
+// goes; a hostile one is refused with words before it costs much; and a draw gives the picture that
+// was loaded or says that the file has changed, whatever happened to the file meanwhile.
+
+#include "platform/core/decode_control.h"
+#include "platform/core/exception.h"
+#include "platform/ui/bitmap_image_p.h"
+#include "platform/ui/graphics.h"
+#include "platform/ui/jpeg_image.h"
+#include "tests/support/test_support.h"
+
+#include <QImage>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <jpeglib.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// 256 x 256 in 4:2:0, so 16 x 16 MCUs: smooth, so that a lost interval shows.
+constexpr int Side = 256;
+constexpr int McuRows = Side / 16;
+constexpr int Mcus = McuRows * McuRows;
+
+test::Rgb Gradient(int x, int y) {
+    return {static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y),
+            static_cast<std::uint8_t>((x + y) / 2)};
+}
+
+struct TEncoding {
+    int restartInterval = 0; // MCUs
+    bool progressive = false;
+    int width = Side;
+    test::Rgb (*pixel)(int x, int y) = Gradient;
+};
+
+std::string EncodeJpeg(const TEncoding& encoding) {
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr errors{};
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &out, &size);
+    cinfo.image_width = static_cast<JDIMENSION>(encoding.width);
+    cinfo.image_height = Side;
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 90, TRUE);
+    cinfo.restart_interval = static_cast<unsigned>(encoding.restartInterval);
+    if (encoding.progressive)
+        jpeg_simple_progression(&cinfo);
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<JSAMPLE> row(static_cast<std::size_t>(encoding.width) * 3);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        for (int x = 0; x < encoding.width; ++x) {
+            const test::Rgb colour = encoding.pixel(x, static_cast<int>(cinfo.next_scanline));
+            row[x * 3] = colour.r;
+            row[x * 3 + 1] = colour.g;
+            row[x * 3 + 2] = colour.b;
+        }
+        JSAMPROW rows[] = {row.data()};
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    std::string bytes(reinterpret_cast<const char*>(out), size);
+    std::free(out);
+    return bytes;
+}
+
+// Where each scan lies, from its start-of-scan marker to the next marker that is not a restart.
+struct TScan {
+    std::size_t start;
+    std::size_t end;
+};
+
+std::vector<TScan> Scans(const std::string& bytes) {
+    const auto at = [&](std::size_t i) {
+        return static_cast<std::uint8_t>(bytes[i]);
+    };
+    std::vector<TScan> scans;
+    for (std::size_t i = 2; i + 4 <= bytes.size() && at(i + 1) != 0xD9;) {
+        const std::size_t length = at(i + 2) << 8 | at(i + 3);
+        if (at(i + 1) != 0xDA) {
+            i += 2 + length;
+            continue;
+        }
+        std::size_t end = i + 2 + length;
+        while (end + 1 < bytes.size() &&
+               !(at(end) == 0xFF && at(end + 1) != 0 && (at(end + 1) & 0xF8) != 0xD0))
+            ++end;
+        scans.push_back({i, end});
+        i = end;
+    }
+    return scans;
+}
+
+// Calls change with the index of each restart marker and the byte that numbers it.
+std::string WithRestarts(std::string bytes, const std::function<void(int, char&)>& change) {
+    const TScan scan = Scans(bytes).front();
+    int marker = 0;
+    for (std::size_t i = scan.start + 2; i + 1 < scan.end; ++i) {
+        if (bytes[i] == '\xFF' && (static_cast<std::uint8_t>(bytes[i + 1]) & 0xF8) == 0xD0)
+            change(marker++, bytes[i + 1]);
+    }
+    return bytes;
+}
+
+QImage DrawnWhole(TJPEGImage& jpeg) {
+    TBitmap bitmap;
+    jpeg.DrawInto(&bitmap);
+    return bitmap.Image().image;
+}
+
+std::string ReadAll(const char* name) {
+    std::ifstream in(name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+QImage Decoded(const std::string& bytes) {
+    test::WriteFile("picture.jpg", bytes);
+    TJPEGImage jpeg;
+    jpeg.LoadFromFile("picture.jpg");
+    return DrawnWhole(jpeg);
+}
+
+std::string MessageOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const Exception& error) {
+        return error.what();
+    }
+    return "no error";
+}
+
+// --- Damage inside the compressed data ---
+
+struct TDamage {
+    const char* name;
+    std::function<std::string(std::string)> damage;
+    // The MCU rows from the top that the damage leaves as they were. The last row of pixels above
+    // damage changes too, its colours being drawn from the rows below.
+    int intactRows;
+};
+
+void PrintTo(const TDamage& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class DamagedJpeg : public test::TempCurrentDir, public ::testing::WithParamInterface<TDamage> {};
+
+// With a restart marker after every MCU, each damaged marker is a warning of its own: far more
+// than a decoder that refuses a file after a hundred of them would take.
+TEST_P(DamagedJpeg, IsShownAndIntactWhereItsDataIs) {
+    const std::string clean = EncodeJpeg({.restartInterval = 1});
+    const QImage undamaged = Decoded(clean);
+    QImage shown;
+    ASSERT_EQ(MessageOf([&] { shown = Decoded(GetParam().damage(clean)); }), "no error");
+    ASSERT_EQ(shown.size(), undamaged.size());
+    const int intact = GetParam().intactRows * 16;
+    EXPECT_EQ(shown.copy(0, 0, Side, intact), undamaged.copy(0, 0, Side, intact));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, DamagedJpeg,
+    ::testing::Values(
+        // A marker four numbers off is taken for the one expected: the picture is whole.
+        TDamage{"EveryRestartMarkerMisnumbered",
+                [](std::string bytes) {
+                    return WithRestarts(std::move(bytes), [](int, char& number) {
+                        number = static_cast<char>(0xD0 | ((number + 4) & 7));
+                    });
+                },
+                McuRows},
+        // One number ahead: libjpeg takes the data before it as lost, and resynchronises.
+        TDamage{"RestartMarkersAheadInTheLowerHalf",
+                [](std::string bytes) {
+                    return WithRestarts(std::move(bytes), [](int marker, char& number) {
+                        if (marker >= Mcus / 2 && marker % 3 == 0)
+                            number = static_cast<char>(0xD0 | ((number + 1) & 7));
+                    });
+                },
+                McuRows / 2 - 1},
+        TDamage{"BytesLostInTheLowerHalf",
+                [](std::string bytes) {
+                    const TScan scan = Scans(bytes).front();
+                    return bytes.erase(scan.start + (scan.end - scan.start) * 3 / 4, 40);
+                },
+                McuRows / 2},
+        TDamage{"DataEndsInTheLowerHalf",
+                [](const std::string& bytes) {
+                    const TScan scan = Scans(bytes).front();
+                    return bytes.substr(0, scan.start + (scan.end - scan.start) * 3 / 4);
+                },
+                McuRows / 2}),
+    test::RowName());
+
+// --- Hostile progressions: bounded, refused with words ---
+
+struct THostile {
+    const char* name;
+    std::function<std::string(const std::string&, const std::vector<TScan>&)> make;
+    // Empty for a file within the limits.
+    const char* cause;
+};
+
+void PrintTo(const THostile& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class HostileJpeg : public test::TempCurrentDir, public ::testing::WithParamInterface<THostile> {};
+
+// The rows on either side of each limit: what valid files do is shown, one step further refused.
+TEST_P(HostileJpeg, BeyondTheLimitsIsRefusedWithWords) {
+    const std::string clean = EncodeJpeg({.progressive = true});
+    const std::string hostile = GetParam().make(clean, Scans(clean));
+    const std::string cause = GetParam().cause;
+    EXPECT_EQ(MessageOf([&] { Decoded(hostile); }),
+              cause.empty() ? "no error" : "Cannot read picture picture.jpg: " + cause);
+}
+
+// The last scan of a simple progression refines every coefficient of the first component, which
+// it has then seen three times; its copies add work and nothing else.
+std::string LastScanRepeated(const std::string& bytes, const std::vector<TScan>& scans, int times) {
+    const TScan last = scans.back();
+    std::string copies;
+    for (int i = 0; i < times; ++i)
+        copies += bytes.substr(last.start, last.end - last.start);
+    return std::string(bytes).insert(last.end, copies);
+}
+
+// Scans with no data, each of one coefficient of the first component, the coefficients in turn:
+// each still a pass over the component's blocks.
+std::string ScansAdded(const std::string& bytes, const std::vector<TScan>& scans, int count) {
+    const TScan last = scans.back();
+    std::string header = bytes.substr(last.start, 10);
+    std::string added;
+    for (int i = 0; i < count; ++i) {
+        header[7] = header[8] = static_cast<char>(1 + i % 63); // the first and last coefficient
+        added += header;
+    }
+    return std::string(bytes).insert(last.end, added);
+}
+
+const int ScansOfASimpleProgression = 10;
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, HostileJpeg,
+    ::testing::Values(
+        THostile{"RefinedThirteenTimes",
+                 [](const std::string& bytes, const std::vector<TScan>& scans) {
+                     return LastScanRepeated(bytes, scans, 11);
+                 },
+                 ""},
+        THostile{"RefinedFourteenTimes",
+                 [](const std::string& bytes, const std::vector<TScan>& scans) {
+                     return LastScanRepeated(bytes, scans, 12);
+                 },
+                 "its scans refine coefficient 1 of component 0 more often than any picture "
+                 "needs"},
+        THostile{"OneHundredScans",
+                 [](const std::string& bytes, const std::vector<TScan>& scans) {
+                     return ScansAdded(bytes, scans, 100 - ScansOfASimpleProgression);
+                 },
+                 ""},
+        THostile{"OneHundredAndOneScans",
+                 [](const std::string& bytes, const std::vector<TScan>& scans) {
+                     return ScansAdded(bytes, scans, 101 - ScansOfASimpleProgression);
+                 },
+                 "more than 100 scans"}),
+    test::RowName());
+
+// --- Files replaced between the load and the draw ---
+
+test::Rgb Plain(int, int) {
+    return {200, 40, 40};
+}
+
+// The picture loaded is 256 x 256; the one that takes its place is wider, in another colour.
+std::string Wider() {
+    return EncodeJpeg({.width = 2 * Side, .pixel = Plain});
+}
+
+// The file is replaced by another under its name, as a program that saves safely does; the old one
+// lives on for whoever has it open.
+void ReplaceByRename(const char* name, const std::string& bytes) {
+    test::WriteFile("replacement", bytes);
+    fs::rename("replacement", name);
+}
+
+// The file is written over where it lies, as a program that saves in place does.
+void WriteOver(const char* name, const std::string& bytes) {
+    test::WriteFile(name, bytes);
+}
+
+struct TReplacement {
+    const char* name;
+    void (*replace)(const char* name, const std::string& bytes);
+    // Empty when the loaded picture is drawn.
+    const char* cause;
+};
+
+void PrintTo(const TReplacement& row, std::ostream* os) {
+    *os << row.name;
+}
+
+const TReplacement Replacements[] = {
+    {"ByRename", ReplaceByRename, ""},
+    {"WrittenOver", WriteOver, "the file has changed since it was loaded"},
+};
+
+class ReplacedFile : public test::TempCurrentDir,
+                     public ::testing::WithParamInterface<TReplacement> {
+protected:
+    void ExpectLoadedPictureOrWords(const std::string& message, const QImage& drawn,
+                                    const QImage& loaded, const char* name) {
+        if (*GetParam().cause == '\0') {
+            EXPECT_EQ(message, "no error");
+            EXPECT_EQ(drawn, loaded);
+        } else {
+            EXPECT_EQ(message,
+                      std::string("Cannot read picture ") + name + ": " + GetParam().cause);
+        }
+    }
+};
+
+TEST_P(ReplacedFile, BitmapDrawsWhatWasLoadedOrSaysSo) {
+    test::WriteBmp("picture.bmp", 40, 30, Gradient);
+    QImage loaded;
+    {
+        TBitmap source;
+        source.LoadFromFile("picture.bmp");
+        loaded = source.Image().image;
+    }
+    TBitmap source;
+    source.LoadFromFile("picture.bmp");
+    test::WriteBmp("other.bmp", 80, 30, test::Rgb{200, 40, 40});
+    GetParam().replace("picture.bmp", ReadAll("other.bmp"));
+    QImage drawn;
+    const std::string message = MessageOf([&] { drawn = source.Image().image; });
+    ExpectLoadedPictureOrWords(message, drawn, loaded, "picture.bmp");
+}
+
+// A decode that finds the budget taken by another fill's decode gives back what it holds, waits,
+// and then needs the file again.
+TEST_P(ReplacedFile, JpegWaitingForAnotherFillDrawsWhatWasLoadedOrSaysSo) {
+    const QImage loaded = Decoded(EncodeJpeg({}));
+    auto jpeg = std::make_unique<TJPEGImage>();
+    jpeg->LoadFromFile("picture.jpg");
+    TDecodeBudget& budget = TDecodeBudget::Process();
+    std::atomic<bool> full{false};
+    std::atomic<bool> replaced{false};
+    std::thread otherFill([&] {
+        const auto rest = budget.Reserve(budget.Total() - budget.InUse(), "other.jpg");
+        full = true;
+        while (budget.Waiting() == 0)
+            std::this_thread::yield();
+        GetParam().replace("picture.jpg", Wider());
+        replaced = true;
+    });
+    while (!full)
+        std::this_thread::yield();
+    QImage drawn;
+    const std::string message = MessageOf([&] { drawn = DrawnWhole(*jpeg); });
+    otherFill.join();
+    EXPECT_TRUE(replaced);
+    ExpectLoadedPictureOrWords(message, drawn, loaded, "picture.jpg");
+    jpeg.reset();
+    EXPECT_EQ(budget.InUse(), 0);
+}
+
+// A picture drawn a second time decodes again, from the data it loaded.
+TEST_P(ReplacedFile, JpegDrawnAgainDrawsWhatWasLoaded) {
+    test::WriteFile("picture.jpg", EncodeJpeg({}));
+    TJPEGImage jpeg;
+    jpeg.LoadFromFile("picture.jpg");
+    const QImage first = DrawnWhole(jpeg);
+    GetParam().replace("picture.jpg", Wider());
+    EXPECT_EQ(DrawnWhole(jpeg), first);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ReplacedFile, ::testing::ValuesIn(Replacements), test::RowName());
+
+} // namespace
