@@ -93,26 +93,30 @@ void ErrorExit(j_common_ptr cinfo) {
 // and by the decode budget instead.
 void IgnoreWarning(j_common_ptr, int) {}
 
-[[noreturn]] void Refuse(j_common_ptr cinfo, const std::string& cause) {
-    TJpegErrors& errors = ErrorsOf(cinfo);
-    std::snprintf(errors.message, sizeof errors.message, "%s", cause.c_str());
+// Leaves the decode with the message written into errors.
+[[noreturn]] void Refuse(TJpegErrors& errors) {
     errors.manager.msg_code = 0;
     std::longjmp(errors.jump, 1);
 }
 
-// Counts the scan that libjpeg has begun to read, refusing one too many.
+// Counts the scan that libjpeg has begun to read, refusing one too many. Called inside libjpeg, so
+// it leaves by longjmp and keeps nothing with a destructor.
 void CountScan(j_decompress_ptr cinfo, TJpegErrors& errors) {
-    const auto common = reinterpret_cast<j_common_ptr>(cinfo);
     errors.scansSeen = cinfo->input_scan_number;
-    if (errors.scansSeen > MaxScans)
-        Refuse(common, "more than " + std::to_string(MaxScans) + " scans");
+    if (errors.scansSeen > MaxScans) {
+        std::snprintf(errors.message, sizeof errors.message, "more than %d scans", MaxScans);
+        Refuse(errors);
+    }
     for (int i = 0; i < cinfo->comps_in_scan; ++i) {
         const int component = cinfo->cur_comp_info[i]->component_index;
         for (int k = cinfo->Ss; k <= cinfo->Se; ++k) {
-            if (++errors.coefficientScans[component][k] > MaxCoefficientScans)
-                Refuse(common, "its scans refine coefficient " + std::to_string(k) +
-                                   " of component " + std::to_string(component) +
-                                   " more often than any picture needs");
+            if (++errors.coefficientScans[component][k] <= MaxCoefficientScans)
+                continue;
+            std::snprintf(errors.message, sizeof errors.message,
+                          "its scans refine coefficient %d of component %d more often than any "
+                          "picture needs",
+                          k, component);
+            Refuse(errors);
         }
     }
 }
