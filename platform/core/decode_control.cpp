@@ -11,8 +11,6 @@ namespace {
 
 std::atomic<bool> g_decodesStopped{false};
 
-thread_local std::int64_t t_heldBytes = 0;
-
 std::string Mebibytes(std::int64_t bytes) {
     constexpr std::int64_t Mebibyte = std::int64_t{1024} * 1024;
     return std::to_string((bytes + Mebibyte - 1) / Mebibyte) + " MiB";
@@ -38,134 +36,95 @@ void CheckDecodesGoOn() {
         throw EApplicationClosing("The application is closing: a decode was stopped");
 }
 
+struct TDecodeBudget::TRequest {
+    std::int64_t bytes;
+    AnsiString fileName;
+    bool granted = false;
+};
+
 TDecodeBudget& TDecodeBudget::Process() {
     static TDecodeBudget budget(DefaultBytes);
     return budget;
 }
 
-std::int64_t TDecodeBudget::HeldByThisThread() {
-    return t_heldBytes;
+TDecodeBudget::TReservation TDecodeBudget::Ask(std::int64_t bytes, const AnsiString& fileName) {
+    bytes = std::max<std::int64_t>(bytes, 0);
+    if (bytes > m_total)
+        throw EOutOfMemory("Cannot read picture " + fileName.str() + ": decoding it needs " +
+                           Mebibytes(bytes) + " of working memory, more than the " +
+                           Mebibytes(m_total) + " that decodes may take at once");
+    auto request = std::make_unique<TRequest>(TRequest{bytes, fileName});
+    const std::lock_guard lock(m_mutex);
+    m_line.push_back(request.get());
+    GrantInTurn();
+    return {*this, std::move(request)};
 }
 
 TDecodeBudget::TReservation TDecodeBudget::Reserve(std::int64_t bytes, const AnsiString& fileName) {
-    bytes = std::max<std::int64_t>(bytes, 0);
-    std::unique_lock lock(m_mutex);
-    const auto refuse = [&](const std::string& why) {
-        throw EOutOfMemory("Cannot read picture " + fileName.str() + ": decoding it needs " +
-                           Mebibytes(bytes) + " of working memory, " + why);
-    };
-    const auto tooLarge = [&] {
-        if (bytes > m_total)
-            refuse("more than the " + Mebibytes(m_total) + " that decodes may take at once");
-    };
-    tooLarge();
-    const bool fits = m_inUse + bytes <= m_total;
-    if (t_heldBytes > 0 && !fits)
-        refuse("and this thread may not wait for it while it holds some");
-    if (t_heldBytes == 0 && !(fits && m_waiting.empty())) {
-        const std::uint64_t ticket = m_nextTicket++;
-        m_waiting.push_back(ticket);
-        m_changed.wait(lock, [&] {
-            return DecodesStopped() || bytes > m_total ||
-                   (m_waiting.front() == ticket && m_inUse + bytes <= m_total);
-        });
-        m_waiting.erase(std::find(m_waiting.begin(), m_waiting.end(), ticket));
-        // The next in line may fit beside this one, or must see the stop too.
+    TReservation reservation = Ask(bytes, fileName);
+    reservation.Wait();
+    return reservation;
+}
+
+void TDecodeBudget::GrantInTurn() {
+    bool granted = false;
+    while (!m_line.empty() && m_granted + m_line.front()->bytes <= m_total) {
+        m_granted += m_line.front()->bytes;
+        m_line.front()->granted = true;
+        m_line.pop_front();
+        granted = true;
+    }
+    if (granted)
         m_changed.notify_all();
-        if (DecodesStopped())
-            throw EApplicationClosing("The application is closing: the decode of " +
-                                      fileName.str() + " was not started");
-        tooLarge();
-    }
-    Take(bytes);
-    return TReservation(this, bytes);
-}
-
-bool TDecodeBudget::TakeAtOnce(std::int64_t bytes) {
-    const std::lock_guard lock(m_mutex);
-    if (m_inUse + bytes > m_total)
-        return false;
-    Take(bytes);
-    return true;
-}
-
-void TDecodeBudget::Take(std::int64_t bytes) {
-    m_inUse += bytes;
-    t_heldBytes += bytes;
-}
-
-void TDecodeBudget::Give(std::int64_t bytes) {
-    {
-        std::lock_guard lock(m_mutex);
-        m_inUse -= bytes;
-    }
-    t_heldBytes -= bytes;
-    m_changed.notify_all();
 }
 
 void TDecodeBudget::WakeAll() {
     // Under the lock, so that a decode between its test and its wait cannot miss the wake-up.
-    std::lock_guard lock(m_mutex);
+    const std::lock_guard lock(m_mutex);
     m_changed.notify_all();
 }
 
-std::int64_t TDecodeBudget::Total() const {
-    std::lock_guard lock(m_mutex);
-    return m_total;
-}
-
-void TDecodeBudget::SetTotal(std::int64_t bytes) {
-    std::lock_guard lock(m_mutex);
-    m_total = bytes;
-    m_changed.notify_all();
-}
-
-std::int64_t TDecodeBudget::InUse() const {
-    std::lock_guard lock(m_mutex);
-    return m_inUse;
-}
-
-int TDecodeBudget::Waiting() const {
-    std::lock_guard lock(m_mutex);
-    return static_cast<int>(m_waiting.size());
-}
+TDecodeBudget::TReservation::TReservation(TDecodeBudget& budget, std::unique_ptr<TRequest> request)
+    : m_budget(&budget), m_request(std::move(request)) {}
 
 TDecodeBudget::TReservation::TReservation(TReservation&& other) noexcept
-    : m_budget(std::exchange(other.m_budget, nullptr)), m_bytes(std::exchange(other.m_bytes, 0)) {}
+    : m_budget(other.m_budget), m_request(std::move(other.m_request)) {}
 
 TDecodeBudget::TReservation& TDecodeBudget::TReservation::operator=(TReservation&& other) noexcept {
     if (this != &other) {
-        Release();
-        m_budget = std::exchange(other.m_budget, nullptr);
-        m_bytes = std::exchange(other.m_bytes, 0);
+        Give();
+        m_budget = other.m_budget;
+        m_request = std::move(other.m_request);
     }
     return *this;
 }
 
 TDecodeBudget::TReservation::~TReservation() {
-    Release();
+    Give();
 }
 
-bool TDecodeBudget::TReservation::GrowTo(std::int64_t bytes) {
-    if (bytes <= m_bytes)
-        return m_budget != nullptr;
-    if (m_budget == nullptr || !m_budget->TakeAtOnce(bytes - m_bytes))
-        return false;
-    m_bytes = bytes;
-    return true;
+bool TDecodeBudget::TReservation::Granted() const {
+    const std::lock_guard lock(m_budget->m_mutex);
+    return m_request->granted;
 }
 
-void TDecodeBudget::TReservation::ShrinkTo(std::int64_t bytes) {
-    bytes = std::max<std::int64_t>(bytes, 0);
-    if (m_budget == nullptr || bytes >= m_bytes)
+void TDecodeBudget::TReservation::Wait() {
+    std::unique_lock lock(m_budget->m_mutex);
+    m_budget->m_changed.wait(lock, [this] { return m_request->granted || DecodesStopped(); });
+    if (!m_request->granted)
+        throw EApplicationClosing("The application is closing: the decode of " +
+                                  m_request->fileName.str() + " was not started");
+}
+
+// The bytes go back, or the place in line is given up; either may let the next in line in.
+void TDecodeBudget::TReservation::Give() {
+    if (!m_request)
         return;
-    m_budget->Give(m_bytes - bytes);
-    m_bytes = bytes;
-}
-
-void TDecodeBudget::TReservation::Release() {
-    if (m_budget != nullptr)
-        m_budget->Give(m_bytes);
-    m_budget = nullptr;
-    m_bytes = 0;
+    const std::lock_guard lock(m_budget->m_mutex);
+    if (m_request->granted)
+        m_budget->m_granted -= m_request->bytes;
+    else
+        std::erase(m_budget->m_line, m_request.get());
+    m_budget->GrantInTurn();
+    m_request.reset();
 }

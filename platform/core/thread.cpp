@@ -1,6 +1,5 @@
 #include "platform/core/thread.h"
 
-#include "platform/core/decode_control.h"
 #include "platform/core/exception.h"
 #include "platform/core/main_thread_queue.h"
 
@@ -142,9 +141,6 @@ void TThread::DoTerminate() {
 }
 
 void TThread::SynchronizeCall(const std::function<void()>& call) {
-    if (TDecodeBudget::HeldByThisThread() > 0)
-        throw EThread("A worker's call to the user-interface thread was not run: the worker holds "
-                      "decode memory, which the user-interface thread may be waiting for");
     TMainThreadQueue* const queue = TMainThreadQueue::Current();
     if (queue == nullptr)
         throw EThread("A worker's call to the user-interface thread was not run: the application "

@@ -43,8 +43,6 @@ protected:
     virtual void DoTerminate();
 
     // Runs method on the user-interface thread while this thread waits; rethrows what it threw.
-    // Raises EThread while this thread holds decode memory: the user-interface thread may itself be
-    // waiting for that memory.
     template <class TDerived> void Synchronize(void (TDerived::*method)()) {
         SynchronizeCall([this, method] { (static_cast<TDerived*>(this)->*method)(); });
     }

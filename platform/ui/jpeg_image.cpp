@@ -21,7 +21,6 @@
 #include <cstring>
 #include <span>
 #include <string>
-#include <string_view>
 #include <type_traits>
 #include <vector>
 
@@ -36,10 +35,11 @@
 
 namespace {
 
-// The compressed data is held whole in memory. Even the largest picture we accept compresses to far
-// less, and this bound, libjpeg's below and the largest bitmap (MaxPicturePixels at 3 bytes) add up
-// to at most 1 GiB, whatever a hostile file claims.
+// The compressed data is read from the file a chunk at a time as libjpeg asks for it; a file larger
+// than this is no picture we accept, whatever it claims.
 constexpr std::int64_t MaxFileBytes = 128LL * 1024 * 1024;
+// Room for the whole of a small picture's file, and few reads for a large one's.
+constexpr std::size_t ChunkBytes = std::size_t{64} * 1024;
 // libjpeg's own working memory, chiefly the whole-image coefficient buffers of progressive files. A
 // header that lies about its size then fails when its buffers are asked for, not after gigabytes.
 constexpr long MaxDecoderMemory = 512L * 1024 * 1024;
@@ -57,6 +57,7 @@ constexpr int MaxCoefficientScans = 14;
 constexpr int RowsPerRead = 32;
 
 constexpr const char* ChangedSinceLoaded = "the file has changed since it was loaded";
+constexpr JOCTET EndOfImage[] = {0xFF, JPEG_EOI};
 
 // libjpeg reports failures by calling error_exit, which must not return. It leaves through
 // longjmp to RunGuarded, so neither that frame nor any frame skipped on the way (the Step
@@ -165,19 +166,71 @@ bool RunGuarded(j_decompress_ptr cinfo, TJpegErrors& errors, TStep step, void* c
     return true;
 }
 
-struct TSource {
-    const unsigned char* bytes;
-    unsigned long size;
+// libjpeg's source of compressed data: the picture's file, read forward a chunk at a time.
+struct TFileSource {
+    jpeg_source_mgr manager; // first, so that libjpeg's pointer to it is one to the whole
+    TFileStream* file;
+    JOCTET* chunk;
+    // Nothing has been read since the file was rewound.
+    bool atStart;
 };
+static_assert(std::is_trivially_destructible_v<TFileSource>);
+
+TFileSource& SourceOf(j_decompress_ptr cinfo) {
+    return *reinterpret_cast<TFileSource*>(cinfo->src);
+}
+
+// The next chunk, or -1 with the reason in errors.message: no exception may cross libjpeg.
+int ReadChunk(TFileSource& source, TJpegErrors& errors) noexcept {
+    try {
+        return source.file->Read(source.chunk, static_cast<int>(ChunkBytes));
+    } catch (const std::exception& error) {
+        std::snprintf(errors.message, sizeof errors.message, "%s", error.what());
+        return -1;
+    }
+}
+
+// A file that ends early ends in an end-of-image marker, as libjpeg's own sources make it: the
+// picture is shown as far as its data goes.
+boolean FillInputBuffer(j_decompress_ptr cinfo) {
+    TFileSource& source = SourceOf(cinfo);
+    TJpegErrors& errors = ErrorsOf(reinterpret_cast<j_common_ptr>(cinfo));
+    const int got = ReadChunk(source, errors);
+    if (got < 0)
+        Refuse(errors);
+    if (got == 0 && source.atStart)
+        ERREXIT(cinfo, JERR_INPUT_EMPTY);
+    source.atStart = false;
+    if (got == 0) {
+        source.manager.next_input_byte = EndOfImage;
+        source.manager.bytes_in_buffer = sizeof EndOfImage;
+        return TRUE;
+    }
+    source.manager.next_input_byte = source.chunk;
+    source.manager.bytes_in_buffer = static_cast<std::size_t>(got);
+    return TRUE;
+}
+
+void SkipInputData(j_decompress_ptr cinfo, long count) {
+    jpeg_source_mgr& manager = SourceOf(cinfo).manager;
+    while (count > static_cast<long>(manager.bytes_in_buffer)) {
+        count -= static_cast<long>(manager.bytes_in_buffer);
+        FillInputBuffer(cinfo);
+    }
+    if (count > 0) {
+        manager.next_input_byte += count;
+        manager.bytes_in_buffer -= static_cast<std::size_t>(count);
+    }
+}
+
+void NoSourceStep(j_decompress_ptr) {}
 
 void StepCreate(j_decompress_ptr cinfo, void*) {
     jpeg_CreateDecompress(cinfo, JPEG_LIB_VERSION, sizeof(jpeg_decompress_struct));
     cinfo->mem->max_memory_to_use = MaxDecoderMemory;
 }
 
-void StepReadHeader(j_decompress_ptr cinfo, void* context) {
-    const auto& source = *static_cast<const TSource*>(context);
-    jpeg_mem_src(cinfo, source.bytes, source.size);
+void StepReadHeader(j_decompress_ptr cinfo, void*) {
     // EXIF (orientation) and ICC profile segments; a segment is at most 65533 bytes.
     jpeg_save_markers(cinfo, JPEG_APP0 + 1, 0xFFFF);
     jpeg_save_markers(cinfo, JPEG_APP0 + 2, 0xFFFF);
@@ -314,9 +367,6 @@ struct TJPEGData {
             jpeg_abort_decompress(&cinfo);
         headerRead = false;
     }
-    // The compressed data, read from where the file stands, under the reservation held.
-    void ReadBytes();
-    void WaitForRoom(std::int64_t needed);
     // Decodes the picture at scale, handing its rows to sink.
     void Decode(TJPEGScale scale, TRowSink& sink);
     bool SameHeaderAsLoaded() const {
@@ -324,31 +374,18 @@ struct TJPEGData {
                static_cast<int>(cinfo.image_height) == height &&
                cinfo.num_components == components && cinfo.jpeg_color_space == space;
     }
-    std::size_t Fingerprint() const {
-        return std::hash<std::string_view>{}(
-            std::string_view(reinterpret_cast<const char*>(bytes.get()), size));
-    }
     [[noreturn]] void Fail(const std::string& cause) const {
         throw EInvalidGraphic("Cannot read picture " + fileName + ": " + cause);
     }
 
     AnsiString fileName;
-    // The file loaded, kept open: a decode that must read it again reads this one, never another
-    // that has taken its name since.
+    // The file loaded, kept open: every decode reads this one, never another that has taken its
+    // name since.
     std::unique_ptr<TFileStream> file;
-    // The compressed data, held under a reservation of the decode budget from the load until the
-    // picture goes (the file's size counts in it), but while the picture waits for room to decode.
-    std::unique_ptr<unsigned char[]> bytes;
-    std::size_t size = 0;
-    std::int64_t fileSize = 0;
-    // The compressed data as loaded, known once they have been given up to wait for room.
-    struct {
-        std::size_t size = 0;
-        std::size_t fingerprint = 0;
-    } loaded;
+    std::unique_ptr<JOCTET[]> chunk = std::make_unique_for_overwrite<JOCTET[]>(ChunkBytes);
+    TFileSource source{};
     // What libjpeg will allocate for a decode, read from the header.
     std::int64_t decoderBytes = 0;
-    TDecodeBudget::TReservation reservation;
     TJpegErrors errors{};
     jpeg_decompress_struct cinfo{};
     bool created = false;
@@ -365,24 +402,14 @@ struct TJPEGData {
     std::shared_ptr<const TColourTransform> colour;
 };
 
-void TJPEGData::ReadBytes() {
-    // A file that grew since its size was reserved is read no further than that.
-    const auto wanted = static_cast<std::size_t>(std::min(fileSize, reservation.Bytes()));
-    bytes = std::make_unique_for_overwrite<unsigned char[]>(wanted);
-    size = 0;
-    while (size < wanted) {
-        const int got = file->Read(bytes.get() + size, static_cast<int>(wanted - size));
-        if (got <= 0)
-            break;
-        size += static_cast<std::size_t>(got);
-    }
-}
-
 namespace {
 
+// Reads the header from the start of the file.
 void ReadHeader(TJPEGData& data) {
-    TSource source{data.bytes.get(), static_cast<unsigned long>(data.size)};
-    data.Run(StepReadHeader, &source);
+    data.file->Rewind();
+    data.source.manager.bytes_in_buffer = 0;
+    data.source.atStart = true;
+    data.Run(StepReadHeader, nullptr);
     data.headerRead = true;
 }
 
@@ -422,12 +449,10 @@ void TJPEGImage::LoadFromFile(const AnsiString& fileName) {
 void TJPEGImage::Load(const AnsiString& fileName) {
     auto data = std::make_shared<TJPEGData>(fileName);
     data->file = std::make_unique<TFileStream>(fileName, fmOpenRead);
-    data->fileSize = data->file->Size();
-    if (data->fileSize > MaxFileBytes)
-        data->Fail("the file is " + std::to_string(data->fileSize) + " bytes, more than the " +
+    const std::int64_t fileSize = data->file->Size();
+    if (fileSize > MaxFileBytes)
+        data->Fail("the file is " + std::to_string(fileSize) + " bytes, more than the " +
                    std::to_string(MaxFileBytes) + " a picture may take");
-    data->reservation = TDecodeBudget::Process().Reserve(data->fileSize, fileName);
-    data->ReadBytes();
     jpeg_std_error(&data->errors.manager);
     data->errors.manager.error_exit = ErrorExit;
     data->errors.manager.emit_message = IgnoreWarning;
@@ -435,6 +460,12 @@ void TJPEGImage::Load(const AnsiString& fileName) {
     data->cinfo.client_data = &data->errors;
     data->Run(StepCreate, nullptr);
     data->created = true;
+    data->source = {{nullptr, 0, NoSourceStep, FillInputBuffer, SkipInputData,
+                     jpeg_resync_to_restart, NoSourceStep},
+                    data->file.get(),
+                    data->chunk.get(),
+                    true};
+    data->cinfo.src = &data->source.manager;
     data->errors.progress.progress_monitor = WatchProgress;
     data->cinfo.progress = &data->errors.progress;
 
@@ -489,26 +520,19 @@ int TJPEGImage::ScaledHeight() const {
     return Turned(m_data) ? m_data->scaled.width[m_scale] : m_data->scaled.height[m_scale];
 }
 
-// The whole decode runs under one reservation of the budget, the compressed data included: the one
-// taken for reading the file, grown where the budget has room at once and brought back to the
-// compressed data afterwards, whatever happens.
+// The decode's working memory is reserved for it from its start to its end. The first decode goes
+// on from the header that the load read; any later one reads the file from its start again. The
+// rows go into buffers sized by the header read at the load, so a file written since then is
+// refused, before its rows are decoded and after.
 void TJPEGData::Decode(TJPEGScale scale, TRowSink& sink) {
     const int outputWidth = scaled.width[scale];
-    const std::int64_t needed =
-        fileSize + decoderBytes + std::int64_t{outputWidth} * scaled.height[scale] * 3;
-    if (!reservation.GrowTo(needed))
-        WaitForRoom(needed);
-    struct TBackToTheBytes {
-        TJPEGData& data;
-        ~TBackToTheBytes() { data.reservation.ShrinkTo(data.fileSize); }
-    } const backToTheBytes{*this};
-    if (!headerRead) {
+    const auto reservation = TDecodeBudget::Process().Reserve(
+        decoderBytes + std::int64_t{outputWidth} * RowsPerRead * 3, fileName);
+    if (!headerRead)
         ReadHeader(*this);
-        // The rows go into buffers sized by the header read when the picture was loaded.
-        if (!SameHeaderAsLoaded())
-            Fail(ChangedSinceLoaded);
-    }
     headerRead = false;
+    if (!SameHeaderAsLoaded() || file->Changed())
+        Fail(ChangedSinceLoaded);
 
     const bool inks = StoresInks(cinfo.jpeg_color_space);
     cinfo.out_color_space = inks ? JCS_CMYK : JCS_EXT_RGB;
@@ -522,26 +546,8 @@ void TJPEGData::Decode(TJPEGScale scale, TRowSink& sink) {
     TDecodeTarget target{&sink,       strip.Data(), stride, inks, cinfo.saw_Adobe_marker != 0,
                          colour.get()};
     Run(StepDecode, &target);
-}
-
-// Nothing is held while waiting, or two decodes could wait for each other: the compressed data
-// goes, and comes back from the file that was loaded once the whole decode fits. A file written
-// since then is refused, whatever it now holds.
-void TJPEGData::WaitForRoom(std::int64_t needed) {
-    if (bytes) {
-        loaded = {size, Fingerprint()};
-        Abort();
-        bytes.reset();
-    }
-    reservation.Release();
-    reservation = TDecodeBudget::Process().Reserve(needed, fileName);
-    file->Rewind();
-    ReadBytes();
-    if (size != loaded.size || Fingerprint() != loaded.fingerprint) {
-        bytes.reset();
-        reservation.Release();
+    if (file->Changed())
         Fail(ChangedSinceLoaded);
-    }
 }
 
 namespace {

@@ -1,4 +1,3 @@
-#include "platform/core/decode_control.h"
 #include "platform/core/exception.h"
 #include "platform/core/main_thread_queue.h"
 #include "platform/core/thread.h"
@@ -388,20 +387,6 @@ TEST_F(ThreadTest, WaitForOnAWorkerThatFreesItselfRaises) {
     auto worker = std::make_unique<TScriptedWorker>([](TScriptedWorker&) {});
     worker->FreeOnTerminate = true;
     EXPECT_THROW(worker->WaitFor(), EThread);
-}
-
-TEST_F(ThreadTest, SynchronizeWhileHoldingDecodeMemoryRaisesEThread) {
-    std::atomic<bool> raised{false};
-    StartFreeWorker([&raised](TScriptedWorker& self) {
-        const auto held = TDecodeBudget::Process().Reserve(1, "X.JPG");
-        try {
-            self.OnUiThread([] {});
-        } catch (const EThread&) {
-            raised = true;
-        }
-    });
-    TThread::WaitForAll();
-    EXPECT_TRUE(raised);
 }
 
 enum class TCloseWhen { BeforeTheWorkersSend, WhileTheyWait, QueueDestroyedWhileTheyWait };

@@ -12,7 +12,6 @@
 
 #include <QImage>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -20,6 +19,7 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -356,42 +356,35 @@ TEST_P(ReplacedFile, BitmapDrawsWhatWasLoadedOrSaysSo) {
     ExpectLoadedPictureOrWords(message, drawn, loaded, "picture.bmp");
 }
 
-// A decode that finds the budget taken by another fill's decode gives back what it holds, waits,
-// and then needs the file again.
+// Another fill's decode holds the decode memory: this one waits its turn, and reads its file only
+// once it has it, after the file was replaced.
 TEST_P(ReplacedFile, JpegWaitingForAnotherFillDrawsWhatWasLoadedOrSaysSo) {
     const QImage loaded = Decoded(EncodeJpeg({}));
-    auto jpeg = std::make_unique<TJPEGImage>();
-    jpeg->LoadFromFile("picture.jpg");
+    TJPEGImage jpeg;
+    jpeg.LoadFromFile("picture.jpg");
     TDecodeBudget& budget = TDecodeBudget::Process();
-    std::atomic<bool> full{false};
-    std::atomic<bool> replaced{false};
-    std::thread otherFill([&] {
-        const auto rest = budget.Reserve(budget.Total() - budget.InUse(), "other.jpg");
-        full = true;
-        while (budget.Waiting() == 0)
-            std::this_thread::yield();
-        GetParam().replace("picture.jpg", Wider());
-        replaced = true;
-    });
-    while (!full)
-        std::this_thread::yield();
+    std::optional<TDecodeBudget::TReservation> otherFill =
+        budget.Reserve(TDecodeBudget::DefaultBytes, "other.jpg");
     QImage drawn;
-    const std::string message = MessageOf([&] { drawn = DrawnWhole(*jpeg); });
-    otherFill.join();
-    EXPECT_TRUE(replaced);
+    std::string message;
+    std::thread drawing([&] { message = MessageOf([&] { drawn = DrawnWhole(jpeg); }); });
+    GetParam().replace("picture.jpg", Wider());
+    otherFill.reset();
+    drawing.join();
     ExpectLoadedPictureOrWords(message, drawn, loaded, "picture.jpg");
-    jpeg.reset();
-    EXPECT_EQ(budget.InUse(), 0);
+    EXPECT_TRUE(budget.Ask(TDecodeBudget::DefaultBytes, "all.jpg").Granted());
 }
 
-// A picture drawn a second time decodes again, from the data it loaded.
-TEST_P(ReplacedFile, JpegDrawnAgainDrawsWhatWasLoaded) {
+// A picture drawn a second time decodes again, from the file it loaded.
+TEST_P(ReplacedFile, JpegDrawnAgainDrawsWhatWasLoadedOrSaysSo) {
     test::WriteFile("picture.jpg", EncodeJpeg({}));
     TJPEGImage jpeg;
     jpeg.LoadFromFile("picture.jpg");
     const QImage first = DrawnWhole(jpeg);
     GetParam().replace("picture.jpg", Wider());
-    EXPECT_EQ(DrawnWhole(jpeg), first);
+    QImage drawn;
+    const std::string message = MessageOf([&] { drawn = DrawnWhole(jpeg); });
+    ExpectLoadedPictureOrWords(message, drawn, first, "picture.jpg");
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ReplacedFile, ::testing::ValuesIn(Replacements), test::RowName());

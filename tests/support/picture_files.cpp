@@ -1,13 +1,14 @@
 #include "tests/support/picture_files.h"
 
 #include <QImage>
+#include <QImageWriter>
 
 #include <stdexcept>
 
 namespace test {
 
 void WriteJpeg(const std::filesystem::path& path, int width, int height,
-               const std::function<Rgb(int x, int y)>& pixel, int quality) {
+               const std::function<Rgb(int x, int y)>& pixel, int quality, bool progressive) {
     QImage image(width, height, QImage::Format_RGB888);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
@@ -15,7 +16,10 @@ void WriteJpeg(const std::filesystem::path& path, int width, int height,
             image.setPixel(x, y, qRgb(colour.r, colour.g, colour.b));
         }
     }
-    if (!image.save(QString::fromStdString(path.string()), "JPG", quality))
+    QImageWriter writer(QString::fromStdString(path.string()), "JPG");
+    writer.setQuality(quality);
+    writer.setProgressiveScanWrite(progressive);
+    if (!writer.write(image))
         throw std::runtime_error("cannot write " + path.string());
 }
 
