@@ -6,7 +6,7 @@
 #include "platform/core/orientation.h"
 #include "platform/core/photo_metadata.h"
 #include "platform/core/thread_buffer.h"
-#include "platform/ui/bitmap_image_p.h"
+#include "platform/ui/bitmap_p.h"
 #include "platform/ui/colour_transform_p.h"
 #include "platform/ui/graphics.h"
 
@@ -110,7 +110,10 @@ void CountScan(j_decompress_ptr cinfo, TJpegErrors& errors) {
     }
     for (int i = 0; i < cinfo->comps_in_scan; ++i) {
         const int component = cinfo->cur_comp_info[i]->component_index;
-        for (int k = cinfo->Ss; k <= cinfo->Se; ++k) {
+        // A sequential scan's band is not checked by libjpeg, which reads only the whole block.
+        const int first = std::clamp(cinfo->Ss, 0, DCTSIZE2 - 1);
+        const int last = std::clamp(cinfo->Se, first, DCTSIZE2 - 1);
+        for (int k = first; k <= last; ++k) {
             if (++errors.coefficientScans[component][k] <= MaxCoefficientScans)
                 continue;
             std::snprintf(errors.message, sizeof errors.message,
@@ -554,7 +557,7 @@ namespace {
 
 // A JPEG picture drawn into a bitmap: decoded at its scale whenever its rows are wanted, straight
 // into what receives them, in sRGB. It shares the decompressor of the TJPEGImage it came from.
-class TJpegPicture final : public TDeferredPicture {
+class TJpegPicture final : public TPictureDecoder {
 public:
     TJpegPicture(std::shared_ptr<TJPEGData> data, TJPEGScale scale)
         : m_data(std::move(data)), m_scale(scale) {}
@@ -588,7 +591,5 @@ private:
 void TJPEGImage::DrawInto(TBitmap* bitmap) const {
     if (!m_data)
         throw EInvalidGraphic("Cannot draw a JPEG picture: none has been loaded");
-    TBitmapImage& pixels = bitmap->Store();
-    pixels.Defer(std::make_unique<TJpegPicture>(m_data, m_scale));
-    pixels.orientation = m_data->orientation;
+    SetPicture(*bitmap, std::make_unique<TJpegPicture>(m_data, m_scale), m_data->orientation);
 }
