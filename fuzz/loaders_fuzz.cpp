@@ -3,13 +3,13 @@
 // the file. The application and the form are made once, headless, in a folder of the fuzzer's own:
 // it becomes the current directory, so give the fuzzer absolute paths.
 //
-// The decode budget is cut to a few MiB: a header that claims a huge picture is then refused before
-// anything is allocated, by the same check that holds back a real decode, and an input costs
-// microseconds rather than the filling of hundreds of megabytes.
+// A JPEG picture that claims more than a quarter megapixel is passed over: it costs the decoder
+// work and memory in proportion to its size, along the very paths that a small one takes, and an
+// input should cost milliseconds, not seconds. The tests and the bench load pictures of every size.
 
 #include "app/fMain.h"
-#include "platform/core/decode_control.h"
 #include "platform/core/exception.h"
+#include "platform/ui/jpeg_image.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -27,8 +27,7 @@ constexpr int ThumbHeight = 110;
 // One name the probe sniffs (JPG) and one it takes by its extension alone (BMP).
 constexpr const char* SniffedPath = ".\\DATA\\FUZZ.JPG";
 constexpr const char* BitmapPath = ".\\DATA\\FUZZ.BMP";
-// Room for a bitmap of a quarter megapixel, or a JPEG picture of about that size at its scale.
-constexpr std::int64_t FuzzBudgetBytes = std::int64_t{1} * 1024 * 1024;
+constexpr std::int64_t MostJpegPixels = std::int64_t{512} * 512;
 
 void WriteInput(const char* fileName, const std::uint8_t* data, std::size_t size) {
     std::ofstream out(std::filesystem::path("DATA") / fileName, std::ios::binary | std::ios::trunc);
@@ -50,6 +49,17 @@ template <class TLoad> void ExpectThumbnailOrNamedError(const char* path, TLoad 
     }
 }
 
+bool ClaimsALargeJpegPicture(const char* path) {
+    try {
+        TJPEGImage jpeg;
+        jpeg.LoadFromFile(path);
+        return std::int64_t{jpeg.Width()} * jpeg.Height() > MostJpegPixels;
+    } catch (const Exception&) {
+        // Not a JPEG picture, or a broken one: the loaders meet the same.
+        return false;
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
@@ -64,7 +74,6 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
         std::abort();
     std::filesystem::current_path(folder);
     std::filesystem::create_directory("DATA");
-    TDecodeBudget::Process().SetTotal(FuzzBudgetBytes);
     // Never destroyed: the fuzzer leaves through exit(), when Qt's own globals may already be gone,
     // so tearing the application down then would crash in Qt.
     static TApplication* const application = std::make_unique<TApplication>().release();
@@ -79,6 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return Form1->LoadThumbnailOfKind(Form1->ProbeImageKind(path), path);
     };
     WriteInput("FUZZ.JPG", data, size);
+    if (ClaimsALargeJpegPicture(SniffedPath))
+        return 0;
     ExpectThumbnailOrNamedError(SniffedPath, [&] { return loadAsFill(SniffedPath); });
     // The probe sent a bitmap to the bitmap loader: the JPEG loader's own bitmap branch is left.
     // Otherwise the bytes went to the JPEG decoder, and the bitmap loader has yet to see them.
