@@ -43,13 +43,15 @@ bool Decode(const std::uint8_t* data, std::size_t size, std::uint8_t fill,
             std::vector<std::uint8_t>& pixels) {
     TMemoryStream stream(data, size);
     try {
-        ReadBmp(stream, "FUZZ.BMP", [&](int width, int height) {
-            if (std::int64_t{width} * height > MaxFuzzPixels)
-                throw EInvalidGraphic("FUZZ.BMP is too large for the fuzzer");
-            pixels.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3,
-                          fill);
-            return TRgbRows{pixels.data(), std::ptrdiff_t{width} * 3, width, height};
-        });
+        TBmpPicture picture(stream, "FUZZ.BMP");
+        const int width = picture.Width();
+        const int height = picture.Height();
+        if (std::int64_t{width} * height > MaxFuzzPixels)
+            throw EInvalidGraphic("FUZZ.BMP is too large for the fuzzer");
+        pixels.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3, fill);
+        TRowsWriter writer({pixels.data(), std::ptrdiff_t{width} * 3, width, height},
+                           picture.Layout());
+        picture.Deliver(writer);
     } catch (const Exception& error) {
         // Every refusal must say which file and why.
         if (std::strstr(error.what(), "FUZZ.BMP") == nullptr)

@@ -393,8 +393,8 @@ void ReadProfile(TBmpInput& input, const TBmpFormat& format, std::vector<std::ui
 }
 
 // A profile that lies between the headers and the pixels is read on the way to them, one after the
-// pixels once they are decoded (ReadBmp); one anywhere else would need a step back and is passed
-// over.
+// pixels once they are delivered (TBmpPicture::Deliver); one anywhere else would need a step back
+// and is passed over.
 void SkipToPixels(TBmpInput& input, const TBmpFormat& format, std::vector<std::uint8_t>* profile) {
     if (profile != nullptr && format.profileOffset >= input.Position() &&
         format.profileOffset + format.profileSize <= format.pixelOffset)
@@ -787,20 +787,4 @@ void TBmpPicture::Deliver(TRowSink& sink) {
 
 const std::vector<std::uint8_t>& TBmpPicture::Profile() const {
     return m_state->profile;
-}
-
-void ReadBmp(TStream& stream, const AnsiString& fileName,
-             const std::function<TRgbRows(int width, int height)>& allocate,
-             std::vector<std::uint8_t>* profile) {
-    TBmpPicture picture(stream, fileName);
-    const int width = picture.Width();
-    const int height = picture.Height();
-    const TRgbRows rows = allocate(width, height);
-    if (rows.data == nullptr || rows.width != width || rows.height != height)
-        throw Exception("Cannot read picture " + fileName.str() + ": no memory for " +
-                        std::to_string(width) + " by " + std::to_string(height) + " pixels");
-    TRowsWriter writer(rows, picture.Layout());
-    picture.Deliver(writer);
-    if (profile != nullptr)
-        *profile = picture.Profile();
 }

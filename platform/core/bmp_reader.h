@@ -4,7 +4,6 @@
 #include "platform/core/raster.h"
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -26,8 +25,8 @@ public:
     int Height() const override;
     TRowLayout Layout() const override;
     // Reads the pixels from where the headers left the stream, and so once only. Raises
-    // EInvalidGraphic naming the file and the cause for damaged pixels (the same messages as
-    // ReadBmp), possibly after some rows have been delivered.
+    // EInvalidGraphic naming the file and the cause for damaged pixels, possibly after some rows
+    // have been delivered, and EApplicationClosing between rows once decodes are stopped.
     void Deliver(TRowSink& sink) override;
     // The ICC profile that a V5 header embeds, empty when there is none: one stored before the
     // pixels is read with the headers, one after them once they have been delivered.
@@ -37,13 +36,3 @@ private:
     struct TState;
     std::unique_ptr<TState> m_state;
 };
-
-// Decodes a Windows bitmap (BMP) file from stream. Once the header has been checked, allocate is
-// called once with the picture's size and returns the rows to fill; every pixel of them is written
-// once the picture has been read to its end (a failure may leave rows unwritten). Raises
-// EInvalidGraphic naming fileName and the cause for anything that is not a readable BMP, and
-// EApplicationClosing between rows once decodes are stopped. When profile is given, it receives
-// the ICC profile that a V5 header embeds (else it stays empty).
-void ReadBmp(TStream& stream, const AnsiString& fileName,
-             const std::function<TRgbRows(int width, int height)>& allocate,
-             std::vector<std::uint8_t>* profile = nullptr);

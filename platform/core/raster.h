@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // Rows of 24-bit pixels, R, G, B bytes in that order, top row first.
 struct TRgbRows {
@@ -63,6 +64,20 @@ public:
     // Hands every row of the picture to sink, in the layout's order. Raises the reader's error for
     // damaged pixels, possibly after some rows have been handed over.
     virtual void Deliver(TRowSink& sink) = 0;
+};
+
+// A picture file whose headers have been read: its rows, as the file stores them, are decoded from
+// the file that was loaded each time they are delivered, and every delivery checks that the file
+// has not been written since. Owned by the bitmap that holds the picture; used by one thread at a
+// time.
+class TPictureDecoder : public TRowSource {
+public:
+    // The ICC colour profile embedded in the file, as far as it is known: one stored after the
+    // pixels is known once they have been delivered. Empty when there is none, or when the
+    // decoder converts its rows itself.
+    virtual const std::vector<std::uint8_t>& Profile() const = 0;
+    // Raises the decoder's own error for a picture of this size that memory cannot hold.
+    [[noreturn]] virtual void NoMemory() const = 0;
 };
 
 // Whether the raster work may use its kernels written for AVX2: the processor has AVX2 and FMA,

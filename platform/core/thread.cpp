@@ -70,13 +70,12 @@ TThread::TThread(bool createSuspended) {
         return;
     // The derived constructors are still to run; the user-interface thread runs this call only
     // between its handlers, by which time the object is complete.
-    m_startsWhenComplete = true;
     queue->Post([gate = m_start] { gate->Open(); });
 }
 
 // A thread that freed itself has detached on the way; one that was never resumed is let go
-// without running. The owner of a resumed thread calls WaitFor first: by the time this runs, the
-// derived parts that Execute uses are gone.
+// without running. The owner of a resumed thread waits for it to end first (WaitForAll): by the
+// time this runs, the derived parts that Execute uses are gone.
 TThread::~TThread() {
     if (!m_thread.joinable())
         return;
@@ -104,21 +103,6 @@ bool TThread::TStartGate::Open() {
 
 void TThread::Resume() {
     m_start->Open();
-}
-
-void TThread::WaitFor() {
-    if (FreeOnTerminate)
-        throw EThread("Cannot wait for a worker thread that frees itself: it may be gone already");
-    if (m_startsWhenComplete)
-        Resume();
-    {
-        std::lock_guard lock(m_start->mutex);
-        if (m_start->state != TStart::Run)
-            throw EThread("Cannot wait for a worker thread that was never resumed: it would wait "
-                          "forever");
-    }
-    if (m_thread.joinable())
-        m_thread.join();
 }
 
 int TThread::LiveCount() {

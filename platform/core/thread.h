@@ -15,17 +15,14 @@ class TThread {
 public:
     // Raises EThread when the thread cannot be made. A suspended thread runs once Resume is called.
     // One made running starts only once the object is complete: when the user-interface thread
-    // next runs the calls handed to it, or at Resume or WaitFor if one comes first. Only the
-    // user-interface thread can tell that moment, so only it may make a thread running.
+    // next runs the calls handed to it, or at Resume if that comes first. Only the user-interface
+    // thread can tell that moment, so only it may make a thread running.
     explicit TThread(bool createSuspended);
     virtual ~TThread();
     TThread(const TThread&) = delete;
     TThread& operator=(const TThread&) = delete;
 
     void Resume();
-    // Blocks until Execute has ended. Raises EThread for a thread that frees itself (it may be gone
-    // already) and for one that was never resumed (it would wait forever).
-    void WaitFor();
 
     // Set before Resume: the thread reads it when Execute has ended.
     bool FreeOnTerminate = false;
@@ -69,6 +66,5 @@ private:
 
     std::thread m_thread;
     std::shared_ptr<TStartGate> m_start = std::make_shared<TStartGate>();
-    bool m_startsWhenComplete = false;
     std::exception_ptr m_fatalException;
 };

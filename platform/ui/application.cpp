@@ -164,8 +164,8 @@ void TApplication::LoadForm(TForm& form, const AnsiString& className,
 
 void TApplication::Run() {
     AssertUiThread();
-    if (m_mainForm != nullptr && m_mainForm->Widget().widget != nullptr) {
-        QPointer<QWidget> window = m_mainForm->Widget().widget.data();
+    if (m_mainForm != nullptr && WidgetOf(*m_mainForm).widget != nullptr) {
+        QPointer<QWidget> window = WidgetOf(*m_mainForm).widget.data();
         QEventLoop loop;
         // Before the loop has ended: the events already queued still run, and may show errors.
         FormWindow(*m_mainForm).onClosed = [this, &loop] {

@@ -1,86 +1,68 @@
 #pragma once
 
-// Private to the platform: the pixels behind a TBitmap.
+// Private to the platform: what a TBitmap holds.
 
-#include "platform/core/bmp_reader.h"
-#include "platform/core/orientation.h"
+#include "platform/core/raster.h"
 #include "platform/ui/colour_transform_p.h"
 #include "platform/ui/graphics.h"
 
 #include <QImage>
 #include <QSize>
 
-#include <cstdint>
 #include <memory>
-#include <vector>
+#include <variant>
 
-// A picture whose pixels are read only when they are needed: a BMP file after
-// TBitmap::LoadFromFile, a JPEG picture after TJPEGImage::DrawInto. Drawn whole onto a bitmap its
-// rows flow straight into the reduction (TCanvas::CopyRect); anything else decodes it whole first
-// (TBitmap::Image). Unlike a TRowSource's, its rows may be delivered any number of times.
-class TDeferredPicture : public TRowSource {
+// A picture still to be decoded: its file's decoder, and how the rows that the file stores are to
+// be seen, turned by the picture's orientation and converted by its colour profile. These are the
+// two places where a file's pixels are decoded.
+class TPendingPicture {
 public:
-    // Raises the loader's own error for a picture of this size that memory cannot hold.
-    [[noreturn]] virtual void NoMemory() const = 0;
-    // The colour profile embedded in the file, as far as it is known: one stored after the pixels
-    // is known once they have been delivered.
-    virtual const std::vector<std::uint8_t>& Profile() const = 0;
-};
+    TPendingPicture(std::unique_ptr<TPictureDecoder> decoder, int orientation);
 
-// A QImage, not a QPixmap, so that a bitmap can be made and drawn on a worker thread. Every
-// bitmap's pixels are 24-bit RGB (QImage::Format_RGB888), whatever PixelFormat records.
-struct TBitmapImage {
-    QImage image{0, 0, QImage::Format_RGB888};
-    TPixelFormat format = pfDevice;
-    // A QImage with a side of 0 is null and forgets the other side; a bitmap keeps both, so that
-    // setting its width and then its height gives the size asked for. It is also the size of a
-    // deferred picture, while image is null.
-    QSize emptySize{0, 0};
-    // How a photograph's stored pixels are to be seen: turned by its orientation, converted by its
-    // colour profile. Both wait until the pixels are used, so that a thumbnail applies them to the
-    // reduced picture only (TCanvas::CopyRect); any other use applies them to the whole picture.
-    int orientation = UprightOrientation;
-    std::shared_ptr<const TColourTransform> colour;
-    // The picture not yet decoded, if any; Image() decodes it into image.
-    std::unique_ptr<TDeferredPicture> deferred;
+    // The size it is seen at: the stored one, transposed when the orientation turns it.
+    int Width() const;
+    int Height() const;
 
-    // The size the picture is seen at: the stored one, transposed when the orientation turns it.
-    int Width() const { return SwapsAxes(orientation) ? StoredHeight() : StoredWidth(); }
-    int Height() const { return SwapsAxes(orientation) ? StoredWidth() : StoredHeight(); }
-    bool Pending() const { return orientation != UprightOrientation || colour != nullptr; }
-    // Applies the orientation and the colour profile to the whole picture.
-    void Settle();
-
-    // Replaces the picture by one to be read when it is needed.
-    void Defer(std::unique_ptr<TDeferredPicture> picture) {
-        Replace(QImage(), QSize(picture->Width(), picture->Height()));
-        deferred = std::move(picture);
-        format = pf24bit;
-    }
-
-    // The pixels as they are seen.
-    TRgbRows Rows() {
-        Settle();
-        return {image.bits(), image.bytesPerLine(), image.width(), image.height()};
-    }
-    TConstRgbRows ConstRows() {
-        Settle();
-        return StoredRows();
-    }
-    // The pixels as stored, before any orientation or colour conversion.
-    TConstRgbRows StoredRows() const {
-        return {image.constBits(), image.bytesPerLine(), image.width(), image.height()};
-    }
-    // A new picture in place of the old: nothing of the old one's metadata applies to it.
-    void Replace(QImage pixels, QSize size) {
-        image = std::move(pixels);
-        emptySize = size;
-        orientation = UprightOrientation;
-        colour = nullptr;
-        deferred.reset();
-    }
+    // Decodes the whole picture as it is seen. Raises the decoder's errors.
+    QImage Decode();
+    // Decodes the whole picture stretched over target as it is seen: its rows flow through the
+    // reduction as they are decoded, and only the reduced picture is turned and converted. Raises
+    // the decoder's errors, leaving target untouched.
+    void DecodeStretched(const TRgbRows& target);
 
 private:
-    int StoredWidth() const { return image.isNull() ? emptySize.width() : image.width(); }
-    int StoredHeight() const { return image.isNull() ? emptySize.height() : image.height(); }
+    // The conversion of the file's profile, once it is known.
+    const TColourTransform* Colour();
+
+    std::unique_ptr<TPictureDecoder> m_decoder;
+    int m_orientation;
+    std::shared_ptr<const TColourTransform> m_colour;
 };
+
+// Pixels in memory: 24-bit RGB (QImage::Format_RGB888) whatever the bitmap's PixelFormat says. A
+// QImage, not a QPixmap, so that a bitmap can be made and drawn on a worker thread. A QImage with a
+// side of 0 is null and forgets the other side; the size is kept beside it, so that setting a
+// bitmap's width and then its height gives the size asked for.
+struct TPixels {
+    QImage image;
+    QSize size;
+
+    TRgbRows Rows() { return {image.bits(), image.bytesPerLine(), image.width(), image.height()}; }
+    TConstRgbRows ConstRows() const {
+        return {image.constBits(), image.bytesPerLine(), image.width(), image.height()};
+    }
+};
+
+// What a bitmap holds: pixels, or a picture still to be decoded.
+struct TBitmapImage {
+    TPixelFormat format = pfDevice;
+    std::variant<TPixels, TPendingPicture> content{TPixels{QImage(), QSize(0, 0)}};
+};
+
+// The bitmap's pixels; a picture still to be decoded is decoded whole first, and stays to be
+// decoded when that fails, so that every later use raises its error again.
+TPixels& PixelsOf(const TBitmap& bitmap);
+// The picture that the bitmap holds still to be decoded, or null.
+TPendingPicture* PendingPictureOf(const TBitmap& bitmap);
+// Gives the bitmap a picture to be decoded when it is used.
+void SetPicture(TBitmap& bitmap, std::unique_ptr<TPictureDecoder> decoder, int orientation);

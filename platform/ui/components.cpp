@@ -83,6 +83,10 @@ TControl::~TControl() {
         std::unique_ptr<QWidget> orphan(m_widget->widget.data());
 }
 
+TControlWidget& WidgetOf(const TControl& control) {
+    return *control.m_widget;
+}
+
 void TControl::SetWidget(std::unique_ptr<TControlWidget> widget) {
     m_widget = std::move(widget);
 }
@@ -103,7 +107,7 @@ void TControl::SetParent(TWinControl* parent) {
         return;
     }
     m_parent->m_controls.push_back(this);
-    QWidget* client = m_parent->Widget().widget.data();
+    QWidget* client = WidgetOf(*m_parent).widget.data();
     if (widget != nullptr && client != nullptr) {
         widget->setParent(client);
         // setParent hides the widget; a control is visible unless hidden on purpose.
@@ -152,13 +156,13 @@ bool TControl::Visible() const {
 void TWinControl::UpdateTabOrder() {
     std::vector<TControl*> ordered;
     for (TControl* control : m_controls)
-        if (control->TabOrder() >= 0 && control->Widget().widget != nullptr)
+        if (control->TabOrder() >= 0 && WidgetOf(*control).widget != nullptr)
             ordered.push_back(control);
     std::stable_sort(ordered.begin(), ordered.end(), [](const TControl* a, const TControl* b) {
         return a->TabOrder() < b->TabOrder();
     });
     for (std::size_t i = 1; i < ordered.size(); ++i)
-        QWidget::setTabOrder(ordered[i - 1]->Widget().widget, ordered[i]->Widget().widget);
+        QWidget::setTabOrder(WidgetOf(*ordered[i - 1]).widget, WidgetOf(*ordered[i]).widget);
 }
 
 // TButton
@@ -180,19 +184,19 @@ TButton::TButton(TComponent* owner) : TWinControl(owner) {
 }
 
 AnsiString TButton::Caption() const {
-    const auto* button = static_cast<QPushButton*>(Widget().widget.data());
+    const auto* button = static_cast<QPushButton*>(WidgetOf(*this).widget.data());
     return button != nullptr ? FromQString(button->text()) : AnsiString();
 }
 
 void TButton::SetCaption(const AnsiString& caption) {
     AssertUiThread();
-    if (auto* button = static_cast<QPushButton*>(Widget().widget.data()))
+    if (auto* button = static_cast<QPushButton*>(WidgetOf(*this).widget.data()))
         button->setText(ToQString(caption));
 }
 
 void TButton::Click() {
     AssertUiThread();
-    if (auto* button = static_cast<QPushButton*>(Widget().widget.data()))
+    if (auto* button = static_cast<QPushButton*>(WidgetOf(*this).widget.data()))
         button->click();
 }
 
@@ -208,17 +212,17 @@ TForm::TForm(TComponent* owner) : TWinControl(owner) {
 TForm::~TForm() {
     // The components' widgets live in the window: the components go first, then the window.
     DestroyComponents();
-    std::unique_ptr<QWidget> window(Widget().widget.data());
+    std::unique_ptr<QWidget> window(WidgetOf(*this).widget.data());
 }
 
 AnsiString TForm::Caption() const {
-    const QWidget* window = Widget().widget.data();
+    const QWidget* window = WidgetOf(*this).widget.data();
     return window != nullptr ? FromQString(window->windowTitle()) : AnsiString();
 }
 
 void TForm::SetCaption(const AnsiString& caption) {
     AssertUiThread();
-    if (QWidget* window = Widget().widget.data())
+    if (QWidget* window = WidgetOf(*this).widget.data())
         window->setWindowTitle(ToQString(caption));
 }
 
@@ -243,7 +247,7 @@ void CentreOnScreen(QWidget& window) {
 
 void TForm::Show() {
     AssertUiThread();
-    QWidget* window = Widget().widget.data();
+    QWidget* window = WidgetOf(*this).widget.data();
     if (window == nullptr)
         return;
     const bool centre = FormWindow(*this).centreOnShow;
@@ -257,6 +261,6 @@ void TForm::Show() {
 
 void TForm::Close() {
     AssertUiThread();
-    if (QWidget* window = Widget().widget.data())
+    if (QWidget* window = WidgetOf(*this).widget.data())
         window->close();
 }

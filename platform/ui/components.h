@@ -53,13 +53,12 @@ public:
     void SetTabOrder(int tabOrder);
     bool Visible() const;
 
-    // The platform's own access to the window.
-    TControlWidget& Widget() const { return *m_widget; }
-
 protected:
     void SetWidget(std::unique_ptr<TControlWidget> widget);
 
 private:
+    friend TControlWidget& WidgetOf(const TControl& control);
+
     TWinControl* m_parent = nullptr;
     int m_tabOrder = -1;
     std::unique_ptr<TControlWidget> m_widget;

@@ -22,6 +22,9 @@ struct TControlWidget {
     QObject context;
 };
 
+// The window of a control.
+TControlWidget& WidgetOf(const TControl& control);
+
 // The top-level window of a form.
 class TFormWindow : public QWidget {
 public:
@@ -46,5 +49,5 @@ inline AnsiString FromQString(const QString& text) {
 }
 
 inline TFormWindow& FormWindow(const TForm& form) {
-    return *static_cast<TFormWindow*>(form.Widget().widget.data());
+    return *static_cast<TFormWindow*>(WidgetOf(form).widget.data());
 }

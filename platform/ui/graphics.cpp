@@ -1,12 +1,11 @@
 #include "platform/ui/graphics.h"
 
-#include "platform/core/decode_control.h"
+#include "platform/core/bmp_file.h"
 #include "platform/core/exception.h"
-#include "platform/core/file_stream.h"
 #include "platform/core/orientation.h"
 #include "platform/core/resample.h"
 #include "platform/core/thread_buffer.h"
-#include "platform/ui/bitmap_image_p.h"
+#include "platform/ui/bitmap_p.h"
 #include "platform/ui/colour_transform_p.h"
 
 #include <algorithm>
@@ -14,7 +13,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
-#include <vector>
+#include <variant>
 
 TRect Rect(int left, int top, int right, int bottom) {
     return TRect{left, top, right, bottom};
@@ -70,154 +69,93 @@ TRgbRows RowsOf(QImage& image) {
     return {image.bits(), image.bytesPerLine(), image.width(), image.height()};
 }
 
-// A BMP file whose headers have been read. Its picture reads the file forward, once; a second
-// delivery reads its headers again. The file stays open, so that every delivery reads the file that
-// was loaded, never one that has taken its name since; and one written since it was loaded, or
-// while its pixels are read, is refused rather than shown half old and half new.
-class TBmpFile final : public TDeferredPicture {
-public:
-    explicit TBmpFile(const AnsiString& fileName) : m_stream(fileName, fmOpenRead) {
-        m_picture = std::make_unique<TBmpPicture>(m_stream, fileName);
-        m_width = m_picture->Width();
-        m_height = m_picture->Height();
-        m_layout = m_picture->Layout();
-        m_profile = m_picture->Profile();
-    }
+} // namespace
 
-    int Width() const override { return m_width; }
-    int Height() const override { return m_height; }
-    TRowLayout Layout() const override { return m_layout; }
-    const std::vector<std::uint8_t>& Profile() const override { return m_profile; }
+// TPendingPicture
 
-    void Deliver(TRowSink& sink) override {
-        if (!m_picture) {
-            m_stream.Rewind();
-            m_picture = std::make_unique<TBmpPicture>(m_stream, m_stream.FileName());
-            // The rows go into buffers sized by the first headers.
-            if (m_picture->Width() != m_width || m_picture->Height() != m_height ||
-                m_picture->Layout().bottomUp != m_layout.bottomUp ||
-                m_picture->Layout().bgr != m_layout.bgr)
-                FailChanged();
-        }
-        if (m_stream.Changed())
-            FailChanged();
-        // Taken, so that the next delivery starts afresh, whatever happens.
-        const std::unique_ptr<TBmpPicture> picture = std::move(m_picture);
-        picture->Deliver(sink);
-        if (m_stream.Changed())
-            FailChanged();
-        m_profile = picture->Profile();
-    }
+TPendingPicture::TPendingPicture(std::unique_ptr<TPictureDecoder> decoder, int orientation)
+    : m_decoder(std::move(decoder)), m_orientation(orientation) {}
 
-    [[noreturn]] void NoMemory() const override {
-        Fail("out of memory for " + SizeText(m_width, m_height) + " pixels");
-    }
-
-private:
-    [[noreturn]] void Fail(const std::string& cause) const {
-        throw EInvalidGraphic(
-            AnsiString("Cannot read picture " + m_stream.FileName().str() + ": " + cause));
-    }
-    [[noreturn]] void FailChanged() const { Fail("the file has changed since it was loaded"); }
-
-    TFileStream m_stream;
-    std::unique_ptr<TBmpPicture> m_picture;
-    int m_width = 0;
-    int m_height = 0;
-    TRowLayout m_layout;
-    std::vector<std::uint8_t> m_profile;
-};
-
-// A profile stored after a deferred picture's pixels is known once they have been read.
-void TakeProfile(TBitmapImage& store) {
-    if (!store.colour && !store.deferred->Profile().empty())
-        store.colour = ColourTransformFor(store.deferred->Profile(), TProfilePixels::Rgb);
+int TPendingPicture::Width() const {
+    return SwapsAxes(m_orientation) ? m_decoder->Height() : m_decoder->Width();
 }
 
-// A deferred picture decoded whole into the bitmap's own pixels, its orientation and colour
-// profile still to be applied (TBitmapImage::Settle). On failure the picture stays deferred, so
-// that every later use raises its error again.
-void Realize(TBitmapImage& store) {
-    if (!store.deferred)
-        return;
-    TDeferredPicture& picture = *store.deferred;
-    QImage decoded = MakeBlackImage(picture.Width(), picture.Height());
-    if (decoded.isNull())
-        picture.NoMemory();
-    TRowsWriter writer(RowsOf(decoded), picture.Layout());
-    picture.Deliver(writer);
-    TakeProfile(store);
-    store.image = std::move(decoded);
-    store.deferred.reset();
+int TPendingPicture::Height() const {
+    return SwapsAxes(m_orientation) ? m_decoder->Width() : m_decoder->Height();
 }
 
-// The whole of a picture reduced onto target as it is to be seen, through reduce, which writes the
-// stored picture reduced to the rows it is given: the target's size, transposed when the
-// orientation turns the picture. They are the thread's scratch, kept from one thumbnail to the
-// next (fresh pages cost more than the copy through them), and written to the target only once
-// the reduction is complete, so that a failure leaves nothing drawn. This is the one place where
-// a thumbnail's picture is finished: only the reduced pixels are turned, and converted when the
-// profile is known only once the pixels have been read (a BMP file may store it after them).
-template <class TReduce, class TColourOf>
-void ReduceSeenAs(int orientation, const TRgbRows& target, TReduce reduce, TColourOf colourOf) {
+// A BMP file may store its profile after its pixels: it is known once they have been read.
+const TColourTransform* TPendingPicture::Colour() {
+    if (!m_colour && !m_decoder->Profile().empty())
+        m_colour = ColourTransformFor(m_decoder->Profile(), TProfilePixels::Rgb);
+    return m_colour.get();
+}
+
+QImage TPendingPicture::Decode() {
+    QImage stored = MakeBlackImage(m_decoder->Width(), m_decoder->Height());
+    if (stored.isNull())
+        m_decoder->NoMemory();
+    TRowsWriter writer(RowsOf(stored), m_decoder->Layout());
+    m_decoder->Deliver(writer);
+    if (const TColourTransform* colour = Colour())
+        colour->ConvertRows(RowsOf(stored));
+    if (m_orientation == UprightOrientation)
+        return stored;
+    QImage upright = MakeBlackImage(Width(), Height());
+    if (upright.isNull())
+        m_decoder->NoMemory();
+    OrientRgb({stored.constBits(), stored.bytesPerLine(), stored.width(), stored.height()},
+              RowsOf(upright), m_orientation);
+    return upright;
+}
+
+// The picture is reduced to the thread's scratch, kept from one thumbnail to the next (fresh pages
+// cost more than the copy through them): the target's size, transposed when the orientation turns
+// the picture. Only the reduced pixels are converted and turned, and they are written to the target
+// only once the reduction is complete, so that a failure leaves nothing drawn.
+void TPendingPicture::DecodeStretched(const TRgbRows& target) {
     thread_local TKeptBuffer<std::uint8_t> kept;
-    const bool swaps = SwapsAxes(orientation);
+    const bool swaps = SwapsAxes(m_orientation);
     const int width = swaps ? target.height : target.width;
     const int height = swaps ? target.width : target.height;
     const TBorrowedBuffer<std::uint8_t> scratch(kept, static_cast<std::size_t>(width) *
                                                           static_cast<std::size_t>(height) * 3);
     const TRgbRows reduced{scratch.Data(), std::ptrdiff_t{width} * 3, width, height};
-    reduce(reduced);
-    if (const TColourTransform* colour = colourOf())
+    StretchRows(*m_decoder, reduced);
+    if (const TColourTransform* colour = Colour())
         colour->ConvertRows(reduced);
-    if (orientation != UprightOrientation) {
-        OrientRgb({reduced.data, reduced.stride, width, height}, target, orientation);
+    if (m_orientation != UprightOrientation) {
+        OrientRgb({reduced.data, reduced.stride, width, height}, target, m_orientation);
         return;
     }
     for (int y = 0; y < height; ++y)
         std::memcpy(target.Row(y), reduced.Row(y), static_cast<std::size_t>(width) * 3);
 }
 
-// Pixels in memory, still to be turned or converted.
-void DrawSeenAs(const TBitmapImage& source, const TRgbRows& target) {
-    ReduceSeenAs(
-        source.orientation, target,
-        [&](const TRgbRows& reduced) { StretchRgb(source.StoredRows(), reduced); },
-        [&] { return source.colour.get(); });
+// The bitmap's store
+
+TBitmapImage& ImageOf(const TBitmap& bitmap) {
+    return *bitmap.m_image;
 }
 
-// A deferred picture: its rows flow through the reduction as they are read.
-void DrawWhole(TBitmapImage& store, const TRgbRows& target) {
-    ReduceSeenAs(
-        store.orientation, target,
-        [&](const TRgbRows& reduced) { StretchRows(*store.deferred, reduced); },
-        [&] {
-            TakeProfile(store);
-            return store.colour.get();
-        });
-}
-
-} // namespace
-
-// TBitmapImage
-
-void TBitmapImage::Settle() {
-    if (!Pending())
-        return;
-    const QSize seen(Width(), Height());
-    if (colour && !image.isNull())
-        colour->ConvertRows(RowsOf(image));
-    colour = nullptr;
-    if (orientation != UprightOrientation && !image.isNull()) {
-        QImage upright(seen, QImage::Format_RGB888);
-        if (upright.isNull())
-            throw Exception(AnsiString("Cannot turn a " + SizeText(seen.width(), seen.height()) +
-                                       " picture upright: out of memory"));
-        OrientRgb(StoredRows(), RowsOf(upright), orientation);
-        image = std::move(upright);
+TPixels& PixelsOf(const TBitmap& bitmap) {
+    TBitmapImage& image = ImageOf(bitmap);
+    if (auto* picture = std::get_if<TPendingPicture>(&image.content)) {
+        QImage decoded = picture->Decode();
+        const QSize size = decoded.size();
+        image.content = TPixels{std::move(decoded), size};
     }
-    emptySize = seen;
-    orientation = UprightOrientation;
+    return std::get<TPixels>(image.content);
+}
+
+TPendingPicture* PendingPictureOf(const TBitmap& bitmap) {
+    return std::get_if<TPendingPicture>(&ImageOf(bitmap).content);
+}
+
+void SetPicture(TBitmap& bitmap, std::unique_ptr<TPictureDecoder> decoder, int orientation) {
+    TBitmapImage& image = ImageOf(bitmap);
+    image.content = TPendingPicture(std::move(decoder), orientation);
+    image.format = pf24bit;
 }
 
 // TBitmap
@@ -233,10 +171,14 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
     m_image->format = format;
 }
 int TBitmap::Width() const {
-    return m_image->Width();
+    if (const TPendingPicture* picture = PendingPictureOf(*this))
+        return picture->Width();
+    return std::get<TPixels>(m_image->content).size.width();
 }
 int TBitmap::Height() const {
-    return m_image->Height();
+    if (const TPendingPicture* picture = PendingPictureOf(*this))
+        return picture->Height();
+    return std::get<TPixels>(m_image->content).size.height();
 }
 void TBitmap::SetWidth(int width) {
     SetSize(width, Height());
@@ -258,7 +200,7 @@ void TBitmap::SetSize(int width, int height) {
     if (!problem.empty())
         throw Exception(
             AnsiString("Cannot make a " + SizeText(width, height) + " bitmap: " + problem));
-    m_image->Replace(std::move(image), QSize(width, height));
+    m_image->content = TPixels{std::move(image), QSize(width, height)};
 }
 
 void TBitmap::LoadFromFile(const AnsiString& fileName) {
@@ -273,18 +215,7 @@ void TBitmap::Load(const AnsiString& fileName) {
                                          SizeText(file->Width(), file->Height()) +
                                          " pixels: " + problem));
     // Only a picture whose headers were read replaces the old one.
-    m_image->Defer(std::move(file));
-    TakeProfile(*m_image);
-}
-
-TBitmapImage& TBitmap::Image() {
-    Realize(*m_image);
-    return *m_image;
-}
-
-const TBitmapImage& TBitmap::Image() const {
-    Realize(*m_image);
-    return *m_image;
+    SetPicture(*this, std::move(file), UprightOrientation);
 }
 
 // TCanvas
@@ -309,7 +240,7 @@ void TCanvas::FillRect(const TRect& rect) {
                                  static_cast<std::uint8_t>((colour >> 16) & 0xFF)};
     // The first row pixel by pixel, the others copied from it: every thumbnail is filled before its
     // picture is drawn, and three bytes copied at a time took about 5 microseconds of it.
-    const TRgbRows rows = SubRows(m_bitmap.Image().Rows(), area);
+    const TRgbRows rows = SubRows(PixelsOf(m_bitmap).Rows(), area);
     std::uint8_t* first = rows.Row(0);
     for (int x = 0; x < rows.width; ++x)
         std::memcpy(first + std::ptrdiff_t{x} * 3, rgb, 3);
@@ -338,33 +269,30 @@ void TCanvas::CopyRect(const TRect& destination, TCanvas* source, const TRect& s
     if (IsEmpty(to) || IsEmpty(from))
         return;
 
-    // Rows() first: it detaches the destination from any picture that shares its pixels, and
-    // decodes it if it was deferred (the source too, when it is the same bitmap).
-    const TRgbRows target = SubRows(m_bitmap.Image().Rows(), to);
-    TBitmapImage& store = source->m_bitmap.Store();
-    if (store.deferred && from == Bounds(source->m_bitmap)) {
-        DrawWhole(store, target);
+    // The destination's rows first: taking them detaches it from any image that shares its pixels,
+    // and decodes it if it was a picture still to be decoded (the source too, when it is the same
+    // bitmap).
+    const TRgbRows target = SubRows(PixelsOf(m_bitmap).Rows(), to);
+    if (TPendingPicture* picture = PendingPictureOf(source->m_bitmap);
+        picture != nullptr && from == Bounds(source->m_bitmap)) {
+        // A picture drawn whole, as a thumbnail is: decoded through the reduction, never held
+        // whole.
+        picture->DecodeStretched(target);
         return;
     }
-    TBitmapImage& sourceImage = source->m_bitmap.Image();
-    if (&source->m_bitmap != &m_bitmap && sourceImage.Pending() &&
-        from == Bounds(source->m_bitmap)) {
-        DrawSeenAs(sourceImage, target);
-        return;
-    }
+    const TPixels& pixels = PixelsOf(source->m_bitmap);
     if (&source->m_bitmap == &m_bitmap) {
         // Within one bitmap the two rectangles may overlap: read from a copy.
-        const QImage copy =
-            m_bitmap.Image().image.copy(from.Left, from.Top, from.Width(), from.Height());
+        const QImage copy = pixels.image.copy(from.Left, from.Top, from.Width(), from.Height());
         StretchRgb({copy.constBits(), copy.bytesPerLine(), copy.width(), copy.height()}, target);
         return;
     }
-    StretchRgb(SubRows(sourceImage.ConstRows(), from), target);
+    StretchRgb(SubRows(pixels.ConstRows(), from), target);
 }
 
 TColor TCanvas::Pixel(int x, int y) const {
     if (x < 0 || y < 0 || x >= m_bitmap.Width() || y >= m_bitmap.Height())
         return clBlack;
-    const std::uint8_t* pixel = m_bitmap.Image().ConstRows().Row(y) + std::ptrdiff_t{x} * 3;
+    const std::uint8_t* pixel = PixelsOf(m_bitmap).ConstRows().Row(y) + std::ptrdiff_t{x} * 3;
     return TColor{pixel[0]} | TColor{pixel[1]} << 8 | TColor{pixel[2]} << 16;
 }

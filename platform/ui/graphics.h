@@ -105,16 +105,11 @@ public:
     // in them is raised there with the same message (or EApplicationClosing once decodes are
     // stopped): drawn whole onto another bitmap (CopyRect), the rows flow straight into the
     // reduction and the picture is never held whole; anything else (Pixel, a part of it, ...)
-    // decodes it whole first. The file stays open until then.
+    // decodes it whole first. The file stays open while the picture is still to be decoded.
     void LoadFromFile(const AnsiString& fileName);
 
-    // The platform's own access to the pixels, decoding a deferred picture whole first.
-    TBitmapImage& Image();
-    const TBitmapImage& Image() const;
-    // The platform's own access to the picture as it is, deferred or not.
-    TBitmapImage& Store() { return *m_image; }
-
 private:
+    friend TBitmapImage& ImageOf(const TBitmap& bitmap);
     void Load(const AnsiString& fileName);
 
     std::unique_ptr<TBitmapImage> m_image;

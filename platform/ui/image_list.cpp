@@ -1,7 +1,7 @@
 #include "platform/ui/image_list.h"
 
 #include "platform/core/exception.h"
-#include "platform/ui/bitmap_image_p.h"
+#include "platform/ui/bitmap_p.h"
 #include "platform/ui/control_widget_p.h"
 #include "platform/ui/graphics.h"
 #include "platform/ui/image_list_p.h"
@@ -56,8 +56,7 @@ int TImageList::Add(TBitmap* image, TBitmap* /*mask*/) {
     const std::string problem = "Cannot add a picture to image list " + Name().str() + ": ";
     if (image == nullptr)
         throw Exception(AnsiString(problem + "there is no picture"));
-    image->Image().Settle();
-    const QImage& pixels = image->Image().image;
+    const QImage& pixels = PixelsOf(*image).image;
     if (pixels.size() != m_store->size)
         throw Exception(AnsiString(problem + "it is " + SizeText(pixels.width(), pixels.height()) +
                                    ", the list holds " + SizeText(Width(), Height())));
@@ -71,21 +70,12 @@ int TImageList::Add(TBitmap* image, TBitmap* /*mask*/) {
     return Count() - 1;
 }
 
+TImageStore& ImageStoreOf(const TImageList& list) {
+    return *list.m_store;
+}
+
 void TImageList::Clear() {
     AssertUiThread();
     m_store->images.clear();
     emit m_store->Changed(false);
-}
-
-void TImageList::GetBitmap(int index, TBitmap* bitmap) const {
-    const QImage* image = m_store->Find(index);
-    if (image == nullptr)
-        throw Exception(AnsiString("Image list " + Name().str() + " has no image " +
-                                   std::to_string(index) + " (it holds " + std::to_string(Count()) +
-                                   ")"));
-    if (bitmap == nullptr)
-        throw Exception(AnsiString("Cannot copy image " + std::to_string(index) +
-                                   " of image list " + Name().str() + ": there is no bitmap"));
-    bitmap->Image().Replace(image->copy(), image->size());
-    bitmap->SetPixelFormat(pf24bit);
 }

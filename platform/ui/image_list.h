@@ -25,12 +25,9 @@ public:
     // and may be null. Raises Exception for a null image or one of another size.
     int Add(TBitmap* image, TBitmap* mask);
     void Clear();
-    // Copies image index into bitmap, as 24-bit.
-    void GetBitmap(int index, TBitmap* bitmap) const;
-
-    // The platform's own access to the images.
-    TImageStore& Store() const { return *m_store; }
 
 private:
+    friend TImageStore& ImageStoreOf(const TImageList& list);
+
     std::unique_ptr<TImageStore> m_store;
 };

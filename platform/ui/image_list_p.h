@@ -27,3 +27,8 @@ signals:
     // Images were added or removed; sizeChanged when their size changed too.
     void Changed(bool sizeChanged);
 };
+
+class TImageList;
+
+// The images that a list holds.
+TImageStore& ImageStoreOf(const TImageList& list);

@@ -104,7 +104,7 @@ public:
 namespace {
 
 QListView* View(const TListView& listView) {
-    return static_cast<QListView*>(listView.Widget().widget.data());
+    return static_cast<QListView*>(WidgetOf(listView).widget.data());
 }
 
 } // namespace
@@ -191,7 +191,7 @@ void TListView::SetSmallImages(TImageList* images) {
     m_smallImages = images;
     if (images != nullptr)
         m_model->smallDestroyed =
-            QObject::connect(&images->Store(), &QObject::destroyed, m_model.get(),
+            QObject::connect(&ImageStoreOf(*images), &QObject::destroyed, m_model.get(),
                              [this] { m_smallImages = nullptr; });
 }
 
@@ -200,9 +200,9 @@ void TListView::SetLargeImages(TImageList* images) {
     QObject::disconnect(m_model->largeChanged);
     QObject::disconnect(m_model->largeDestroyed);
     m_largeImages = images;
-    m_model->largeImages = images != nullptr ? &images->Store() : nullptr;
+    m_model->largeImages = images != nullptr ? &ImageStoreOf(*images) : nullptr;
     if (images != nullptr) {
-        m_model->largeChanged = QObject::connect(&images->Store(), &TImageStore::Changed,
+        m_model->largeChanged = QObject::connect(&ImageStoreOf(*images), &TImageStore::Changed,
                                                  m_model.get(), [this](bool sizeChanged) {
                                                      if (sizeChanged)
                                                          UpdateCellSize();
@@ -214,7 +214,7 @@ void TListView::SetLargeImages(TImageList* images) {
                                                          view->viewport()->update();
                                                  });
         m_model->largeDestroyed =
-            QObject::connect(&images->Store(), &QObject::destroyed, m_model.get(), [this] {
+            QObject::connect(&ImageStoreOf(*images), &QObject::destroyed, m_model.get(), [this] {
                 m_largeImages = nullptr;
                 UpdateCellSize();
             });

@@ -119,7 +119,7 @@ TDecoded Decode(const std::string& bytes, int maxRead = 1 << 30, std::int64_t cl
     TDecoded result;
     std::vector<std::uint8_t> memory;
     std::ptrdiff_t stride = 0;
-    ReadBmp(stream, FileName, [&](int width, int height) {
+    test::ReadBmp(stream, FileName, [&](int width, int height) {
         ++result.allocations;
         if (std::int64_t{width} * height > 1 << 24)
             throw std::runtime_error("allocate was asked for a lying header's size");
@@ -360,7 +360,7 @@ TEST_P(BrokenBmp, IsRejectedBeforeAllocating) {
     TMemoryStream stream(bytes, 1 << 30);
     int allocations = 0;
     try {
-        ReadBmp(stream, FileName, [&](int, int) -> TRgbRows {
+        test::ReadBmp(stream, FileName, [&](int, int) -> TRgbRows {
             ++allocations;
             throw std::runtime_error("allocate called");
         });

@@ -152,7 +152,7 @@ std::optional<TPixels> WholeThenStretched(const std::string& bytes, int width, i
     int wholeWidth = 0;
     int wholeHeight = 0;
     try {
-        ReadBmp(stream, FileName, [&](int w, int h) {
+        test::ReadBmp(stream, FileName, [&](int w, int h) {
             wholeWidth = w;
             wholeHeight = h;
             whole.assign(static_cast<std::size_t>(w) * static_cast<std::size_t>(h) * 3, 0);

@@ -297,7 +297,7 @@ TEST_F(ThreadTest, ASuspendedWorkerRunsOnlyOnceResumed) {
     EXPECT_EQ(runs, 0);
     worker->Resume();
     worker->Resume();
-    worker->WaitFor();
+    TThread::WaitForAll();
     EXPECT_EQ(runs, 1);
 }
 
@@ -306,7 +306,6 @@ TEST_F(ThreadTest, ANeverResumedWorkerCanBeDeletedWithoutRunning) {
     std::atomic<int> destroyed{0};
     auto worker =
         std::make_unique<TScriptedWorker>([&runs](TScriptedWorker&) { ++runs; }, &destroyed);
-    EXPECT_THROW(worker->WaitFor(), EThread);
     worker.reset();
     TThread::WaitForAll();
     EXPECT_EQ(runs, 0);
@@ -355,12 +354,8 @@ TEST_F(ThreadTest, AWorkerMadeRunningStartsOnlyOnceItIsComplete) {
     TAnsweringWorker worker(false);
     ASSERT_TRUE(m_ui->WaitForWakes(1));
     m_ui->Queue().ProcessPending();
-    worker.WaitFor();
+    TThread::WaitForAll();
     EXPECT_EQ(worker.seen, 42);
-
-    TAnsweringWorker waitedFor(false);
-    waitedFor.WaitFor();
-    EXPECT_EQ(waitedFor.seen, 42);
 }
 
 TEST_F(ThreadTest, OnlyTheUiThreadMayMakeAWorkerRunning) {
@@ -381,12 +376,6 @@ TEST_F(ThreadTest, ANeverResumedWorkerDoesNotHoldUpShutdown) {
     EXPECT_EQ(TThread::LiveCount(), 0);
     TThread::WaitForAll(); // hangs, and the test times out, if the idle worker counted
     idle.reset();
-}
-
-TEST_F(ThreadTest, WaitForOnAWorkerThatFreesItselfRaises) {
-    auto worker = std::make_unique<TScriptedWorker>([](TScriptedWorker&) {});
-    worker->FreeOnTerminate = true;
-    EXPECT_THROW(worker->WaitFor(), EThread);
 }
 
 enum class TCloseWhen { BeforeTheWorkersSend, WhileTheyWait, QueueDestroyedWhileTheyWait };

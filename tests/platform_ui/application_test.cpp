@@ -133,7 +133,7 @@ TEST_F(ApplicationTest, SynchronizeRunsOnTheUserInterfaceThreadWhileItPumps) {
     TSynchronizingThread worker;
     worker.Resume();
     ASSERT_TRUE(test::WaitUntil([&] { return worker.done.load(); }, [this] { Pump(); }));
-    worker.WaitFor();
+    TThread::WaitForAll();
     EXPECT_EQ(worker.ranOn, std::this_thread::get_id());
     EXPECT_TRUE(m_shown.empty());
 }

@@ -47,7 +47,7 @@ struct TPicture {
 TPicture DecodeFile(const std::filesystem::path& path) {
     TFileStream stream(path.string().c_str(), fmOpenRead);
     TPicture picture;
-    ReadBmp(stream, path.string().c_str(), [&](int width, int height) {
+    test::ReadBmp(stream, path.string().c_str(), [&](int width, int height) {
         picture.image = QImage(width, height, QImage::Format_RGB888);
         return TRgbRows{picture.image.bits(), picture.image.bytesPerLine(), width, height};
     });

@@ -1,7 +1,8 @@
 #include "platform/ui/application.h"
-#include "platform/ui/bitmap_image_p.h"
 #include "platform/ui/control_widget_p.h"
+#include "platform/ui/graphics.h"
 #include "platform/ui/image_list.h"
+#include "platform/ui/image_list_p.h"
 #include "platform/ui/list_view.h"
 #include "tests/support/test_support.h"
 
@@ -72,15 +73,11 @@ TEST(ImageList, StoresItsOwnCopyAndCountsFromZero) {
     red->Canvas()->Brush()->SetColor(clWhite);
     red->Canvas()->FillRect(Rect(0, 0, 100, 110));
 
-    TBitmap copy;
-    images->GetBitmap(0, &copy);
-    EXPECT_EQ(copy.Width(), 100);
-    EXPECT_EQ(copy.Height(), 110);
-    EXPECT_EQ(copy.Canvas()->Pixel(50, 50), 0x0000FFu);
-    images->GetBitmap(1, &copy);
-    EXPECT_EQ(copy.Canvas()->Pixel(99, 109), 0xFF0000u);
-    EXPECT_EQ(images->Count(), 2);
-    EXPECT_THROW(images->GetBitmap(2, &copy), Exception);
+    const std::vector<QImage>& stored = ImageStoreOf(*images).images;
+    ASSERT_EQ(images->Count(), 2);
+    EXPECT_EQ(stored[0].size(), QSize(100, 110));
+    EXPECT_EQ(stored[0].pixel(50, 50), qRgb(255, 0, 0));
+    EXPECT_EQ(stored[1].pixel(99, 109), qRgb(0, 0, 255));
 }
 
 TEST(ImageList, SizeChangeEmptiesTheListButTheSameSizeDoesNot) {
@@ -131,7 +128,7 @@ class ListViewTest : public ::testing::Test {
 protected:
     void SetUp() override {
         m_form = std::make_unique<TForm>(nullptr);
-        m_form->Widget().widget->resize(254, 496);
+        WidgetOf(*m_form).widget->resize(254, 496);
         m_listView = new TListView(m_form.get()); // owned by the form
         m_listView->SetParent(m_form.get());
         m_listView->SetBounds(8, 8, 145, 465);
@@ -141,7 +138,9 @@ protected:
         m_listView->SetLargeImages(m_images);
     }
 
-    QListView& View() const { return *static_cast<QListView*>(m_listView->Widget().widget.data()); }
+    QListView& View() const {
+        return *static_cast<QListView*>(WidgetOf(*m_listView).widget.data());
+    }
     QVariant Data(int row, int role) const {
         return View().model()->data(View().model()->index(row, 0), role);
     }

@@ -5,7 +5,7 @@
 
 #include "platform/core/decode_control.h"
 #include "platform/core/exception.h"
-#include "platform/ui/bitmap_image_p.h"
+#include "platform/ui/bitmap_p.h"
 #include "platform/ui/graphics.h"
 #include "platform/ui/jpeg_image.h"
 #include "tests/support/test_support.h"
@@ -124,7 +124,7 @@ std::string WithRestarts(std::string bytes, const std::function<void(int, char&)
 QImage DrawnWhole(TJPEGImage& jpeg) {
     TBitmap bitmap;
     jpeg.DrawInto(&bitmap);
-    return bitmap.Image().image;
+    return PixelsOf(bitmap).image;
 }
 
 std::string ReadAll(const char* name) {
@@ -345,14 +345,14 @@ TEST_P(ReplacedFile, BitmapDrawsWhatWasLoadedOrSaysSo) {
     {
         TBitmap source;
         source.LoadFromFile("picture.bmp");
-        loaded = source.Image().image;
+        loaded = PixelsOf(source).image;
     }
     TBitmap source;
     source.LoadFromFile("picture.bmp");
     test::WriteBmp("other.bmp", 80, 30, test::Rgb{200, 40, 40});
     GetParam().replace("picture.bmp", ReadAll("other.bmp"));
     QImage drawn;
-    const std::string message = MessageOf([&] { drawn = source.Image().image; });
+    const std::string message = MessageOf([&] { drawn = PixelsOf(source).image; });
     ExpectLoadedPictureOrWords(message, drawn, loaded, "picture.bmp");
 }
 

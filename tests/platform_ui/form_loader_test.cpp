@@ -63,8 +63,8 @@ std::unique_ptr<TTestForm> LoadTestForm() {
     return form;
 }
 
-QWidget* WidgetOf(const TControl& control) {
-    return control.Widget().widget.data();
+QWidget* WindowOf(const TControl& control) {
+    return ::WidgetOf(control).widget.data();
 }
 
 TEST(FormLoader, BuildsTheStoredLayout) {
@@ -84,7 +84,7 @@ TEST(FormLoader, BuildsTheStoredLayout) {
     EXPECT_EQ((std::vector{form->Gallery->Left(), form->Gallery->Top(), form->Gallery->Width(),
                            form->Gallery->Height()}),
               (std::vector{8, 8, 145, 465}));
-    EXPECT_EQ(WidgetOf(*form->Gallery)->parentWidget(), WidgetOf(*form));
+    EXPECT_EQ(WindowOf(*form->Gallery)->parentWidget(), WindowOf(*form));
     // The image list comes after the list view in the layout, and is still found.
     EXPECT_EQ(form->Gallery->SmallImages(), form->Images);
     EXPECT_EQ(form->Images->Owner(), form.get());
@@ -92,7 +92,7 @@ TEST(FormLoader, BuildsTheStoredLayout) {
 
 TEST(FormLoader, ToolWindowOfFixedSizeInTheButtonColour) {
     const auto form = LoadTestForm();
-    const QWidget* window = WidgetOf(*form);
+    const QWidget* window = WindowOf(*form);
     EXPECT_TRUE(window->windowFlags().testFlag(Qt::Tool));
     EXPECT_EQ(window->minimumSize(), QSize(254, 496));
     EXPECT_EQ(window->maximumSize(), QSize(254, 496));
@@ -102,16 +102,16 @@ TEST(FormLoader, ToolWindowOfFixedSizeInTheButtonColour) {
 
 TEST(FormLoader, TabOrderFollowsTabOrderNotLayoutOrder) {
     const auto form = LoadTestForm();
-    const std::vector<QWidget*> controls = {WidgetOf(*form->OkButton), WidgetOf(*form->Gallery),
-                                            WidgetOf(*form->CancelButton)};
+    const std::vector<QWidget*> controls = {WindowOf(*form->OkButton), WindowOf(*form->Gallery),
+                                            WindowOf(*form->CancelButton)};
     std::vector<QWidget*> chain;
-    QWidget* widget = WidgetOf(*form->CancelButton);
+    QWidget* widget = WindowOf(*form->CancelButton);
     for (int step = 0; step < 50 && chain.size() < 3; ++step, widget = widget->nextInFocusChain())
         if (std::find(controls.begin(), controls.end(), widget) != controls.end() &&
             std::find(chain.begin(), chain.end(), widget) == chain.end())
             chain.push_back(widget);
-    EXPECT_EQ(chain, (std::vector{WidgetOf(*form->CancelButton), WidgetOf(*form->Gallery),
-                                  WidgetOf(*form->OkButton)}));
+    EXPECT_EQ(chain, (std::vector{WindowOf(*form->CancelButton), WindowOf(*form->Gallery),
+                                  WindowOf(*form->OkButton)}));
 }
 
 TEST(FormLoader, CreateFormRunsOnCreateBindsHandlersAndCentres) {
@@ -127,7 +127,7 @@ TEST(FormLoader, CreateFormRunsOnCreateBindsHandlersAndCentres) {
     EXPECT_EQ(form->clickedBy.size(), 1u);
 
     form->Show();
-    const QWidget* window = WidgetOf(*form);
+    const QWidget* window = WindowOf(*form);
     const QPoint screenCentre = window->screen()->availableGeometry().center();
     EXPECT_LE((window->frameGeometry().center() - screenCentre).manhattanLength(), 2);
     form->Close();

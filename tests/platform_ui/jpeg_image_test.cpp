@@ -1,7 +1,7 @@
 #include "platform/ui/jpeg_image.h"
 
 #include "platform/core/exception.h"
-#include "platform/ui/bitmap_image_p.h"
+#include "platform/ui/bitmap_p.h"
 #include "platform/ui/graphics.h"
 #include "tests/support/test_support.h"
 
@@ -23,7 +23,7 @@ namespace {
 
 struct TDecoded {
     std::unique_ptr<TBitmap> bitmap = std::make_unique<TBitmap>();
-    const QImage& Image() const { return bitmap->Image().image; }
+    const QImage& Image() const { return PixelsOf(*bitmap).image; }
 };
 
 TDecoded Decode(const std::string& path, TJPEGScale scale = jsFullSize) {
@@ -241,7 +241,7 @@ TEST_P(JpegScale, GivesTheScaledSizeAndTheColours) {
     bitmap.SetPixelFormat(pf24bit);
     jpeg.DrawInto(&bitmap);
     EXPECT_EQ(bitmap.PixelFormat(), pf24bit);
-    const QImage& image = bitmap.Image().image;
+    const QImage& image = PixelsOf(bitmap).image;
     ASSERT_EQ(image.width(), GetParam().width);
     ASSERT_EQ(image.height(), GetParam().height);
     for (int q = 0; q < 4; ++q) {
@@ -270,11 +270,11 @@ TEST_F(JpegFile, DrawsAgainAtAnotherScale) {
     jpeg.SetScale(jsHalf);
     TBitmap second;
     jpeg.DrawInto(&second);
-    EXPECT_EQ(second.Image().image.width(), 200);
+    EXPECT_EQ(PixelsOf(second).image.width(), 200);
     jpeg.SetScale(jsEighth);
     TBitmap third;
     jpeg.DrawInto(&third);
-    EXPECT_EQ(third.Image().image, first.Image().image);
+    EXPECT_EQ(PixelsOf(third).image, PixelsOf(first).image);
 }
 
 TEST_F(JpegFile, TruncatedFileGivesGreyWhereDataIsMissing) {

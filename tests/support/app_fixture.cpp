@@ -1,5 +1,10 @@
 #include "tests/support/app_fixture.h"
 
+#include "platform/ui/image_list_p.h"
+
+#include <QImage>
+
+#include <cstddef>
 #include <memory>
 
 namespace test {
@@ -43,9 +48,11 @@ std::vector<int> FormTest::ImageIndices() const {
 }
 
 Rgb FormTest::ImageCentre(int index) const {
-    auto bitmap = std::make_unique<TBitmap>();
-    Form1->ImageList1->GetBitmap(index, bitmap.get());
-    return ToRgb(bitmap->Canvas()->Pixel(bitmap->Width() / 2, bitmap->Height() / 2));
+    const QImage& image =
+        ImageStoreOf(*Form1->ImageList1).images.at(static_cast<std::size_t>(index));
+    const QRgb centre = image.pixel(image.width() / 2, image.height() / 2);
+    return {static_cast<std::uint8_t>(qRed(centre)), static_cast<std::uint8_t>(qGreen(centre)),
+            static_cast<std::uint8_t>(qBlue(centre))};
 }
 
 Rgb ToRgb(TColor colour) {

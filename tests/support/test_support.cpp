@@ -1,5 +1,7 @@
 #include "tests/support/test_support.h"
 
+#include "platform/core/bmp_reader.h"
+
 #include <fstream>
 #include <random>
 #include <stdexcept>
@@ -77,6 +79,16 @@ void WriteBmp(const fs::path& path, int width, int height,
 
 void WriteBmp(const fs::path& path, int width, int height, Rgb colour) {
     WriteBmp(path, width, height, [colour](int, int) { return colour; });
+}
+
+void ReadBmp(TStream& stream, const AnsiString& fileName,
+             const std::function<TRgbRows(int width, int height)>& allocate,
+             std::vector<std::uint8_t>* profile) {
+    TBmpPicture picture(stream, fileName);
+    TRowsWriter writer(allocate(picture.Width(), picture.Height()), picture.Layout());
+    picture.Deliver(writer);
+    if (profile != nullptr)
+        *profile = picture.Profile();
 }
 
 std::optional<fs::path> TestData(const std::string& relative) {

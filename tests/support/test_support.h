@@ -9,6 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/core/ansi_string.h"
+#include "platform/core/file_stream.h"
+#include "platform/core/raster.h"
+
 #include <gtest/gtest.h>
 
 namespace test {
@@ -40,6 +44,13 @@ void WriteBmp(const std::filesystem::path& path, int width, int height,
               const std::function<Rgb(int x, int y)>& pixel);
 // The same in one colour.
 void WriteBmp(const std::filesystem::path& path, int width, int height, Rgb colour);
+
+// Decodes a BMP picture from stream whole, as the platform's bitmap does: once the headers have
+// been checked, allocate is called with the picture's size and returns the rows to fill. When
+// profile is given, it receives the ICC profile that the file embeds.
+void ReadBmp(TStream& stream, const AnsiString& fileName,
+             const std::function<TRgbRows(int width, int height)>& allocate,
+             std::vector<std::uint8_t>* profile = nullptr);
 
 // A file of the public conformance pictures, or nothing when they are not beside this clone; the
 // test then skips with GTEST_SKIP() << NoTestData().
