@@ -2,9 +2,9 @@
 // shows, what the buttons do, and how the program ends. Everything is judged from screen pixels
 // and the exit code.
 
-#include "tests/app/x11_driver.h"
 #include "tests/support/picture_files.h"
 #include "tests/support/test_support.h"
+#include "tools/x11_driver.h"
 
 #include <gtest/gtest.h>
 
