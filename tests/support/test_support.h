@@ -41,10 +41,11 @@ void WriteBmp(const std::filesystem::path& path, int width, int height,
 // The same in one colour.
 void WriteBmp(const std::filesystem::path& path, int width, int height, Rgb colour);
 
-// A file of the public conformance pictures, or nothing when they are not beside this clone; the
-// test then skips with GTEST_SKIP() << NoTestData().
+// A file or folder of the public conformance pictures. When their folder is not where the build
+// was told (OMBREL_TESTDATA), gives nothing, and the calling test, which then returns, is skipped
+// with words that say where it looked; in CI (the environment sets CI), where the pictures are
+// always there, it fails instead.
 std::optional<std::filesystem::path> TestData(const std::string& relative);
-std::string NoTestData();
 
 // Names the rows of a table of cases after their field `name`, for INSTANTIATE_TEST_SUITE_P.
 struct RowName {
