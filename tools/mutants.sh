@@ -5,7 +5,9 @@
 # the unit tests; restores the file; and prints a table of the tests that failed for each break.
 #
 # The end-to-end tests (ctest's e2e.*) are left out: each starts a virtual display and the real
-# programs, and together they would take longer than all the breaks' unit test runs.
+# programs, and together they would take longer than all the breaks' unit test runs. So are the
+# worker's scenes repeated as stress (repeated.*): each runs once among the unit tests, and their
+# repetitions would add minutes and chance to the table.
 #
 # The unchanged tree is built and tested first, and must pass. A break whose text is no longer in
 # its file is shown as NOT APPLIED, one that does not compile as BUILD FAILS, one that no test
@@ -92,7 +94,7 @@ build_and_test() {
         echo "BUILD FAILS"
         return
     fi
-    (cd "$build" && ctest -j"$jobs" -E '^e2e\.' >"$scratch/ctest.log" 2>&1) || true
+    (cd "$build" && ctest -j"$jobs" -E '^(e2e|repeated)\.' >"$scratch/ctest.log" 2>&1) || true
     if ! grep -q 'tests passed' "$scratch/ctest.log"; then
         tail -n 20 "$scratch/ctest.log" >&2
         echo "BUILD FAILS"
