@@ -3,7 +3,7 @@
 // and the exit code.
 
 #include "tests/support/picture_files.h"
-#include "tests/support/test_support.h"
+#include "tests/support/stored_layout.h"
 #include "tools/x11_driver.h"
 
 #include <gtest/gtest.h>
@@ -25,11 +25,14 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// The stored layout, in client coordinates.
-constexpr x11::Rect ClientSize{0, 0, 254, 496};
-constexpr x11::Rect Gallery{8, 8, 145, 465};
-constexpr x11::Rect Button1{168, 16, 75, 25};
-constexpr x11::Rect Button2{168, 56, 75, 25};
+constexpr x11::Rect OnScreen(test::layout::TBounds bounds) {
+    return {bounds.left, bounds.top, bounds.width, bounds.height};
+}
+
+constexpr x11::Rect ClientSize = OnScreen(test::layout::Client);
+constexpr x11::Rect Gallery = OnScreen(test::layout::ListView1);
+constexpr x11::Rect Button1 = OnScreen(test::layout::Button1);
+constexpr x11::Rect Button2 = OnScreen(test::layout::Button2);
 // Plain form: right of the gallery, under the buttons.
 constexpr x11::Rect PlainForm{170, 120, 70, 340};
 constexpr int ThumbWidth = 100;
@@ -239,14 +242,14 @@ TEST_P(EachProgram, AnUnreadablePictureIsReportedAndTheItemsBeforeItStay) {
 
 // About 100 MB of JPEG under `ulimit -v 160000`: memory runs out in the load, and the box says so.
 TEST_F(EndToEnd, APictureThatMemoryCannotHoldIsReportedByNameAndCause) {
-    test::WriteJpeg(
-        "DATA/BIG.JPG", 6400, 6000,
-        [](int x, int y) {
-            const auto noise = static_cast<std::uint8_t>((x * 2654435761U ^ y * 40503U) >> 13);
-            return test::Rgb{noise, static_cast<std::uint8_t>(noise * 7),
-                             static_cast<std::uint8_t>(noise * 13)};
-        },
-        100);
+    test::WriteJpeg("DATA/BIG.JPG", 6400, 6000,
+                    [](int x, int y) {
+                        const auto noise =
+                            static_cast<std::uint8_t>((x * 2654435761U ^ y * 40503U) >> 13);
+                        return test::Rgb{noise, static_cast<std::uint8_t>(noise * 7),
+                                         static_cast<std::uint8_t>(noise * 13)};
+                    },
+                    {.quality = 100});
     m_addressSpaceBytes = std::uint64_t{160000} * 1024;
     ASSERT_TRUE(Start(OmbrelMT)) << "the program starts under the limit";
     Press(Button2);

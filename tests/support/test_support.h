@@ -35,11 +35,8 @@ struct Rgb {
 void PrintTo(const Rgb& colour, std::ostream* os);
 
 void WriteFile(const std::filesystem::path& path, std::string_view bytes);
-// A 24-bit bottom-up BMP whose pixel (x, y), counted from the top left, is pixel(x, y).
-void WriteBmp(const std::filesystem::path& path, int width, int height,
-              const std::function<Rgb(int x, int y)>& pixel);
-// The same in one colour.
-void WriteBmp(const std::filesystem::path& path, int width, int height, Rgb colour);
+// Appends the low `bytes` bytes of value, the least significant first unless bigEndian.
+void Append(std::string& out, std::uint32_t value, int bytes, bool bigEndian = false);
 
 // A file or folder of the public conformance pictures. When their folder is not where the build
 // was told (OMBREL_TESTDATA), gives nothing, and the calling test, which then returns, is skipped
