@@ -5,13 +5,13 @@
 
 #include "platform/core/bmp_reader.h"
 #include "platform/core/exception.h"
-#include "platform/core/file_stream.h"
+#include "tests/support/memory_stream.h"
 
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -20,28 +20,10 @@ namespace {
 // exercised, and a run does not spend its time filling a few hundred megabytes per input.
 constexpr std::int64_t MaxFuzzPixels = std::int64_t{64} * 1024;
 
-class TMemoryStream : public TStream {
-public:
-    TMemoryStream(const std::uint8_t* data, std::size_t size) : m_data(data), m_size(size) {}
-
-    int Read(void* buffer, int count) override {
-        const std::size_t step = std::min(m_size - m_position, static_cast<std::size_t>(count));
-        std::memcpy(buffer, m_data + m_position, step);
-        m_position += step;
-        return static_cast<int>(step);
-    }
-    std::int64_t Size() const override { return static_cast<std::int64_t>(m_size); }
-
-private:
-    const std::uint8_t* m_data;
-    std::size_t m_size;
-    std::size_t m_position = 0;
-};
-
 // The decoded pixels, or nothing when the reader refused the input.
 bool Decode(const std::uint8_t* data, std::size_t size, std::uint8_t fill,
             std::vector<std::uint8_t>& pixels) {
-    TMemoryStream stream(data, size);
+    test::TMemoryStream stream(std::string_view(reinterpret_cast<const char*>(data), size));
     try {
         TBmpPicture picture(stream, "FUZZ.BMP");
         const int width = picture.Width();

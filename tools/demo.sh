@@ -35,5 +35,5 @@ if [[ -n "${DISPLAY:-}" || -n "${WAYLAND_DISPLAY:-}" ]]; then
 fi
 
 echo "demo: there is no display; running $program in a virtual X display (Xvfb)"
-exec "$root/tools/run-headless.sh" "$build/tests/app/x11drive" "$build/app/$program" \
+exec "$root/tools/run-headless.sh" "$build/tools/x11drive" "$build/app/$program" \
     "$demo/screenshot.png"

@@ -86,5 +86,5 @@ fi
 
 mkdir "$scratch/gallery"
 "$build/tools/sample_pictures" "$scratch/gallery/DATA"
-(cd "$scratch/gallery" && "$root/tools/run-headless.sh" "$build/tests/app/x11drive" "$program")
+(cd "$scratch/gallery" && "$root/tools/run-headless.sh" "$build/tools/x11drive" "$program")
 say "OmbrelMT from the package filled its gallery and closed with exit code 0"

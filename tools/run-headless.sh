@@ -4,7 +4,7 @@
 # waits until the gallery is drawn, saves a screenshot if a file is named, then closes the window as
 # its close box would and checks that the program ended with exit code 0.
 #
-# X11DRIVE is the window driver built from tests/app/x11drive.cpp. Used by tools/demo.sh with the
+# X11DRIVE is the window driver built from tools/x11drive.cpp. Used by tools/demo.sh with the
 # built program and by tools/package-check.sh with the installed one.
 set -euo pipefail
 

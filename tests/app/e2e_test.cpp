@@ -2,9 +2,9 @@
 // shows, what the buttons do, and how the program ends. Everything is judged from screen pixels
 // and the exit code.
 
-#include "tests/app/x11_driver.h"
 #include "tests/support/picture_files.h"
-#include "tests/support/test_support.h"
+#include "tests/support/stored_layout.h"
+#include "tools/x11_driver.h"
 
 #include <gtest/gtest.h>
 
@@ -25,11 +25,14 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-// The stored layout, in client coordinates.
-constexpr x11::Rect ClientSize{0, 0, 254, 496};
-constexpr x11::Rect Gallery{8, 8, 145, 465};
-constexpr x11::Rect Button1{168, 16, 75, 25};
-constexpr x11::Rect Button2{168, 56, 75, 25};
+constexpr x11::Rect OnScreen(test::layout::TBounds bounds) {
+    return {bounds.left, bounds.top, bounds.width, bounds.height};
+}
+
+constexpr x11::Rect ClientSize = OnScreen(test::layout::Client);
+constexpr x11::Rect Gallery = OnScreen(test::layout::ListView1);
+constexpr x11::Rect Button1 = OnScreen(test::layout::Button1);
+constexpr x11::Rect Button2 = OnScreen(test::layout::Button2);
 // Plain form: right of the gallery, under the buttons.
 constexpr x11::Rect PlainForm{170, 120, 70, 340};
 constexpr int ThumbWidth = 100;
@@ -245,7 +248,7 @@ TEST_F(EndToEnd, APictureThatMemoryCannotHoldIsReportedByNameAndCause) {
         [](int x, int y) {
             return test::Rgb{static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), 90};
         },
-        50, true);
+        {.quality = 50, .progressive = true});
     m_addressSpaceBytes = std::uint64_t{160000} * 1024;
     ASSERT_TRUE(Start(OmbrelMT)) << "the program starts under the limit";
     Press(Button2);

@@ -1,39 +1,31 @@
 // The form as each program builds it from its stored layout: the same source runs against both.
 
 #include "tests/support/app_fixture.h"
+#include "tests/support/picture_files.h"
+#include "tests/support/stored_layout.h"
+
+#include <filesystem>
 
 namespace {
 
 using FormLayoutTest = test::FormTest;
+using test::layout::TBounds;
 
-struct Bounds {
-    int left;
-    int top;
-    int width;
-    int height;
-    friend bool operator==(const Bounds&, const Bounds&) = default;
-};
-
-void PrintTo(const Bounds& b, std::ostream* os) {
-    *os << "(" << b.left << ", " << b.top << ", " << b.width << " x " << b.height << ")";
-}
-
-Bounds BoundsOf(const TControl* control) {
+TBounds BoundsOf(const TControl* control) {
     return {control->Left(), control->Top(), control->Width(), control->Height()};
 }
 
 TEST_F(FormLayoutTest, TheStoredLayoutIsApplied) {
     EXPECT_EQ(Form().Caption(), "Form1");
-    EXPECT_EQ(Form().ClientWidth(), 254);
-    EXPECT_EQ(Form().ClientHeight(), 496);
-    EXPECT_EQ(BoundsOf(Form().Button1), (Bounds{168, 16, 75, 25}));
+    EXPECT_EQ(Form().ClientWidth(), test::layout::Client.width);
+    EXPECT_EQ(Form().ClientHeight(), test::layout::Client.height);
+    EXPECT_EQ(BoundsOf(Form().Button1), test::layout::Button1);
     EXPECT_EQ(Form().Button1->Caption(), "Button1");
     EXPECT_EQ(Form().Button1->TabOrder(), 0);
-    EXPECT_EQ(BoundsOf(Form().ListView1), (Bounds{8, 8, 145, 465}));
+    EXPECT_EQ(BoundsOf(Form().ListView1), test::layout::ListView1);
     EXPECT_EQ(Form().ListView1->TabOrder(), 1);
 #if OMBREL_MT
-    EXPECT_EQ(BoundsOf(Form().Button2), (Bounds{168, 56, 75, 25}));
-    EXPECT_EQ(Form().Button2->Top() - Form().Button1->Top(), 40);
+    EXPECT_EQ(BoundsOf(Form().Button2), test::layout::Button2);
     EXPECT_EQ(Form().Button2->Caption(), "Button2");
     EXPECT_EQ(Form().Button2->TabOrder(), 2);
 #else
@@ -61,13 +53,18 @@ TEST_F(FormLayoutTest, FormCreateLeftAnEmptyGalleryOfThumbnailSize) {
     EXPECT_EQ(ImageCount(), 0);
 }
 
+// Each press starts the gallery afresh from what DATA holds then.
 TEST_F(FormLayoutTest, Button1RebuildsTheGallery) {
     std::filesystem::create_directory("DATA");
-    test::WriteBmp("DATA/one.bmp", 8, 8, test::Rgb{255, 0, 0});
+    test::WriteBmp("DATA/a.bmp", 8, 8, test::Rgb{255, 0, 0});
+    test::WriteBmp("DATA/b.bmp", 8, 8, test::Rgb{0, 255, 0});
     Form().Button1->Click();
+    std::filesystem::remove("DATA/a.bmp");
+    test::WriteJpeg("DATA/c.jpg", 8, 8, test::Rgb{0, 0, 255});
     Form().Button1->Click();
-    EXPECT_EQ(Captions(), std::vector<std::string>{"ONE.BMP"});
-    EXPECT_EQ(ImageCount(), 1);
+    EXPECT_EQ(Captions(), (std::vector<std::string>{"B.BMP", "C.JPG"}));
+    EXPECT_EQ(ImageIndices(), (std::vector<int>{0, 1}));
+    EXPECT_EQ(ImageCount(), 2);
 }
 
 } // namespace

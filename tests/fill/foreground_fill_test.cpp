@@ -46,18 +46,6 @@ TEST_F(ForegroundFillTest, AFileThatFailsEndsTheFillAndIsShown) {
     EXPECT_NE(test::ShownMessages()[0].find(".\\DATA\\B.BMP"), std::string::npos);
 }
 
-TEST_F(ForegroundFillTest, ASecondPressRebuildsTheGallery) {
-    AddPicture("a.bmp", 0);
-    AddPicture("b.bmp", 1);
-    Form().Button1->Click();
-    fs::remove("DATA/a.bmp");
-    AddPicture("c.jpg", 2);
-    Form().Button1->Click();
-    EXPECT_EQ(Captions(), (std::vector<std::string>{"B.BMP", "C.JPG"}));
-    EXPECT_EQ(ImageIndices(), (std::vector<int>{0, 1}));
-    EXPECT_EQ(ImageCount(), 2);
-}
-
 TEST_F(ForegroundFillTest, AMissingDataFolderEmptiesTheGallery) {
     AddPicture("a.bmp", 0);
     Form().Button1->Click();

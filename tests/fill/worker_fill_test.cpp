@@ -118,4 +118,20 @@ TEST_F(WorkerFillTest, TenPressesEndWithTheLastWorkersItemsAndNoLeftovers) {
     EXPECT_TRUE(test::ShownMessages().empty());
 }
 
+// The window goes while workers are scanning, loading or waiting on the hand-off: closing releases
+// them and waits for them, and none touches the form once it is gone. Run after run, the workers
+// are caught at different steps.
+TEST_F(WorkerFillTest, ClosingTheWindowMidFillReleasesAndWaitsForTheWorkers) {
+    static int run = 0;
+    AddPictures(6);
+    for (int i = 0; i < 3; ++i)
+        Form().Button2->Click();
+    for (int pump = 0; pump < run % 5; ++pump)
+        PumpMessages();
+    ++run;
+    CloseApplication();
+    EXPECT_EQ(TThread::LiveCount(), 0);
+    EXPECT_EQ(test::ShownMessages(), std::vector<std::string>{});
+}
+
 } // namespace

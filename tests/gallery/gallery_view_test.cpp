@@ -14,15 +14,6 @@ protected:
     }
 };
 
-TEST_F(GalleryViewTest, FormCreateSizedTheImageListAndAttachedIt) {
-    EXPECT_EQ(Form().ImageList1->Width(), 100);
-    EXPECT_EQ(Form().ImageList1->Height(), 110);
-    EXPECT_EQ(Form().ListView1->LargeImages(), Form().ImageList1);
-    EXPECT_EQ(Form().ListView1->SmallImages(), Form().ImageList1);
-    EXPECT_EQ(ImageCount(), 0);
-    EXPECT_TRUE(Captions().empty());
-}
-
 TEST_F(GalleryViewTest, ItemsShowTheirImagesInTheOrderAdded) {
     const TColor colours[] = {0x0000FF, 0x00FF00, 0xFF0000};
     const char* captions[] = {"A.BMP", "B.JPG", "A.BMP"};

@@ -3,7 +3,8 @@
 
 #include "platform/core/exception.h"
 #include "platform/core/file_stream.h"
-#include "tests/support/test_support.h"
+#include "tests/support/memory_stream.h"
+#include "tests/support/picture_files.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,37 +18,9 @@
 namespace {
 
 using test::Rgb;
+using test::TBmpFile;
 
 const AnsiString FileName = ".\\DATA\\X.BMP";
-
-// A file in memory; hands out at most maxRead bytes per call, as a pipe or a slow disk might.
-class TMemoryStream : public TStream {
-public:
-    TMemoryStream(std::string bytes, int maxRead, std::int64_t claimedSize = -1)
-        : m_bytes(std::move(bytes)), m_maxRead(maxRead),
-          m_size(claimedSize >= 0 ? claimedSize : static_cast<std::int64_t>(m_bytes.size())) {}
-
-    int Read(void* buffer, int count) override {
-        const auto left = m_bytes.size() - m_position;
-        const auto n =
-            std::min({static_cast<std::size_t>(count), left, static_cast<std::size_t>(m_maxRead)});
-        std::memcpy(buffer, m_bytes.data() + m_position, n);
-        m_position += n;
-        return static_cast<int>(n);
-    }
-    std::int64_t Size() const override { return m_size; }
-
-private:
-    std::string m_bytes;
-    std::size_t m_position = 0;
-    int m_maxRead;
-    std::int64_t m_size;
-};
-
-void Put(std::string& out, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
 
 std::string Bytes(std::initializer_list<int> values) {
     std::string out;
@@ -55,56 +28,6 @@ std::string Bytes(std::initializer_list<int> values) {
         out.push_back(static_cast<char>(value));
     return out;
 }
-
-// The fields of a hand-made BMP file; whatever is not set is what a plain writer would put.
-struct TBmpFile {
-    std::string signature = "BM";
-    std::uint32_t infoSize = 40;
-    std::int32_t width = 1;
-    std::int32_t height = 1;
-    std::uint16_t bitCount = 24;
-    std::uint32_t compression = 0;
-    std::uint32_t coloursUsed = 0;
-    std::vector<std::uint32_t> palette; // 0xRRGGBB
-    std::vector<std::uint32_t> masks;   // red, green, blue
-    std::string pixels;
-    std::optional<std::uint32_t> pixelOffset;
-
-    std::string Build() const {
-        std::string info;
-        Put(info, infoSize, 4);
-        if (infoSize == 12) {
-            Put(info, static_cast<std::uint32_t>(width), 2);
-            Put(info, static_cast<std::uint32_t>(height), 2);
-            Put(info, 1, 2);
-            Put(info, bitCount, 2);
-        } else {
-            Put(info, static_cast<std::uint32_t>(width), 4);
-            Put(info, static_cast<std::uint32_t>(height), 4);
-            Put(info, 1, 2);
-            Put(info, bitCount, 2);
-            Put(info, compression, 4);
-            Put(info, static_cast<std::uint32_t>(pixels.size()), 4);
-            Put(info, 2835, 4);
-            Put(info, 2835, 4);
-            Put(info, coloursUsed, 4);
-            Put(info, 0, 4);
-            for (std::size_t i = 0; infoSize >= 52 && i < masks.size(); ++i)
-                Put(info, masks[i], 4);
-            info.resize(infoSize, '\0');
-            for (std::size_t i = 0; infoSize == 40 && i < masks.size(); ++i)
-                Put(info, masks[i], 4);
-        }
-        for (const std::uint32_t colour : palette)
-            Put(info, colour, infoSize == 12 ? 3 : 4);
-        std::string file = signature;
-        const auto offset = pixelOffset.value_or(static_cast<std::uint32_t>(14 + info.size()));
-        Put(file, static_cast<std::uint32_t>(14 + info.size() + pixels.size()), 4);
-        Put(file, 0, 4);
-        Put(file, offset, 4);
-        return file + info + pixels;
-    }
-};
 
 struct TDecoded {
     int allocations = 0;
@@ -115,7 +38,7 @@ struct TDecoded {
 
 // Decodes into rows with a stride wider than the pixels, as a real image's may be.
 TDecoded Decode(const std::string& bytes, int maxRead = 1 << 30, std::int64_t claimedSize = -1) {
-    TMemoryStream stream(bytes, maxRead, claimedSize);
+    test::TMemoryStream stream(bytes, maxRead, claimedSize);
     TDecoded result;
     std::vector<std::uint8_t> memory;
     std::ptrdiff_t stride = 0;
@@ -357,7 +280,7 @@ class BrokenBmp : public ::testing::TestWithParam<TBrokenCase> {};
 TEST_P(BrokenBmp, IsRejectedBeforeAllocating) {
     const TBrokenCase& row = GetParam();
     const std::string bytes = row.file.Build();
-    TMemoryStream stream(bytes, 1 << 30);
+    test::TMemoryStream stream(bytes);
     int allocations = 0;
     try {
         test::ReadBmp(stream, FileName, [&](int, int) -> TRgbRows {

@@ -1,4 +1,6 @@
 #include "platform/core/resample.h"
+#include "tests/support/reduction_reference.h"
+#include "tests/support/test_support.h"
 
 #include <algorithm>
 #include <cmath>
@@ -55,65 +57,6 @@ int Gradient(int width, int height, int x, int y, int channel) {
     return (x * x + 3 * y * y + x * y) % 256;
 }
 
-// The Lanczos-3 weights of the source pixels that make each destination pixel along one axis,
-// widened by the reduction, taps beyond the edges left out and the rest renormalised; worked out
-// independently.
-struct TWeights {
-    int first = 0;
-    std::vector<double> weights;
-};
-
-std::vector<TWeights> LanczosWeights(int source, int destination) {
-    const double scale = static_cast<double>(source) / destination;
-    std::vector<TWeights> all;
-    for (int d = 0; d < destination; ++d) {
-        const double centre = (d + 0.5) * scale - 0.5;
-        TWeights taps;
-        taps.first = std::max(0, static_cast<int>(centre - 3 * scale));
-        const int last = std::min(source - 1, static_cast<int>(centre + 3 * scale) + 1);
-        double sum = 0;
-        for (int s = taps.first; s <= last; ++s) {
-            const double x = std::abs(s - centre) / scale;
-            const double pix = 3.14159265358979323846 * x;
-            taps.weights.push_back(x < 1e-9 ? 1.0
-                                   : x >= 3 ? 0.0
-                                            : 3 * std::sin(pix) * std::sin(pix / 3) / (pix * pix));
-            sum += taps.weights.back();
-        }
-        for (double& weight : taps.weights)
-            weight /= sum;
-        all.push_back(std::move(taps));
-    }
-    return all;
-}
-
-// The whole reduction in double precision, one channel.
-std::vector<double> LanczosReduce(const TImage& source, int width, int height, int channel) {
-    const auto across = LanczosWeights(source.width, width);
-    const auto down = LanczosWeights(source.height, height);
-    const auto columns = static_cast<std::size_t>(width);
-    std::vector<double> rows(static_cast<std::size_t>(source.height) * columns);
-    for (int y = 0; y < source.height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const TWeights& taps = across[static_cast<std::size_t>(x)];
-            double sum = 0;
-            for (std::size_t k = 0; k < taps.weights.size(); ++k)
-                sum += taps.weights[k] * source.At(taps.first + static_cast<int>(k), y)[channel];
-            rows[static_cast<std::size_t>(y) * columns + x] = sum;
-        }
-    std::vector<double> result(static_cast<std::size_t>(height) * columns);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const TWeights& taps = down[static_cast<std::size_t>(y)];
-            double sum = 0;
-            for (std::size_t k = 0; k < taps.weights.size(); ++k)
-                sum += taps.weights[k] *
-                       rows[(static_cast<std::size_t>(taps.first) + k) * columns + x];
-            result[static_cast<std::size_t>(y) * columns + x] = sum;
-        }
-    return result;
-}
-
 // Red rises left to right, green top to bottom, blue waves gently: content a thumbnail can show.
 int SmoothContent(int width, int height, int x, int y, int channel) {
     if (channel == 0)
@@ -144,10 +87,6 @@ void PrintTo(const TSizes& row, std::ostream* os) {
     *os << row.name;
 }
 
-constexpr auto RowName = [](const auto& info) {
-    return std::string(info.param.name);
-};
-
 class Reduction : public ::testing::TestWithParam<TSizes> {};
 
 // Large reductions sum boxes of source pixels before they filter; on content that a thumbnail can
@@ -159,7 +98,8 @@ TEST_P(Reduction, MatchesALanczosReferenceOnSmoothContent) {
     });
     const TImage result = Stretch(source, row.width, row.height);
     for (int c = 0; c < 3; ++c) {
-        const std::vector<double> exact = LanczosReduce(source, row.width, row.height, c);
+        const std::vector<double> exact =
+            test::LanczosReduce(source.ConstRows(), row.width, row.height, c);
         for (int y = 0; y < row.height; ++y)
             for (int x = 0; x < row.width; ++x)
                 ASSERT_NEAR(result.At(x, y)[c], exact[static_cast<std::size_t>(y * row.width + x)],
@@ -188,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(StretchRgb, Reduction,
                                            TSizes{"NarrowRows", 5, 300, 3, 110},
                                            TSizes{"ColumnsWidenedInRuns", 100, 5000, 10, 11},
                                            TSizes{"BoxesTooTallForSixteenBits", 8, 72000, 4, 11}),
-                         RowName);
+                         test::RowName());
 
 // Columns alternating black and white are detail far beyond a thumbnail: they must become an even
 // grey, not stripes.
@@ -230,7 +170,7 @@ INSTANTIATE_TEST_SUITE_P(StretchRgb, Enlargement,
                          ::testing::Values(TSizes{"FiftySquareToThumbnail", 50, 50, 100, 110},
                                            TSizes{"TwoByTwoToThumbnail", 2, 2, 100, 110},
                                            TSizes{"NonIntegerRatios", 37, 41, 100, 110}),
-                         RowName);
+                         test::RowName());
 
 TEST(StretchRgb, OneToOneIsAnExactCopy) {
     const TImage source =

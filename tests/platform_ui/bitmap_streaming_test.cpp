@@ -3,7 +3,7 @@
 
 #include "platform/core/exception.h"
 #include "platform/ui/graphics.h"
-#include "tests/support/test_support.h"
+#include "tests/support/picture_files.h"
 
 #include <chrono>
 #include <cstdint>
@@ -14,27 +14,16 @@
 
 namespace {
 
-void Put(std::string& out, std::uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i)
-        out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
 // An RLE8 file with a two-colour palette and the given stream.
 std::string Rle8File(int width, int height, const std::string& stream) {
-    std::string bytes = "BM";
-    const std::uint32_t offset = 14 + 40 + 8;
-    Put(bytes, offset + static_cast<std::uint32_t>(stream.size()), 4);
-    Put(bytes, 0, 4);
-    Put(bytes, offset, 4);
-    for (const std::uint32_t field :
-         {40U, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height)})
-        Put(bytes, field, 4);
-    Put(bytes, 1, 2);
-    Put(bytes, 8, 2);
-    for (const std::uint32_t field : {1U, static_cast<std::uint32_t>(stream.size()), 2835U, 2835U,
-                                      2U, 0U, 0x336699U, 0xFFEEDDU})
-        Put(bytes, field, 4);
-    return bytes + stream;
+    return test::TBmpFile{.width = width,
+                          .height = height,
+                          .bitCount = 8,
+                          .compression = 1,
+                          .coloursUsed = 2,
+                          .palette = {0x336699, 0xFFEEDD},
+                          .pixels = stream}
+        .Build();
 }
 
 std::string Runs(int lines) {
@@ -129,20 +118,6 @@ TEST_F(BitmapStreaming, AFailureInThePixelsLeavesTheThumbnailUntouched) {
             EXPECT_EQ(std::string(error.what()), expected);
         }
     }
-}
-
-TEST_F(BitmapStreaming, APictureOfTheThumbnailsSizeIsCopiedExactly) {
-    test::WriteBmp("EXACT.BMP", 100, 110, [](int x, int y) {
-        return test::Rgb{static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), 9};
-    });
-    TBitmap source;
-    source.LoadFromFile("EXACT.BMP");
-    const std::unique_ptr<TBitmap> thumbnail(NewThumbnail());
-    DrawWhole(*thumbnail, source);
-    for (int y = 0; y < 110; ++y)
-        for (int x = 0; x < 100; ++x)
-            ASSERT_EQ(thumbnail->Canvas()->Pixel(x, y),
-                      static_cast<TColor>(x) | static_cast<TColor>(y) << 8 | 9U << 16);
 }
 
 std::int64_t StatusKb(const std::string& field) {

@@ -11,7 +11,6 @@
 #include <QPixmap>
 
 #include <chrono>
-#include <iostream>
 #include <memory>
 #include <string>
 
@@ -219,7 +218,10 @@ TEST_F(ListViewTest, ImageListDeletedFirstLeavesNoDanglingReference) {
     EXPECT_FALSE(View().grab().isNull());
 }
 
-TEST_F(ListViewTest, TenThousandItems) {
+// A gallery of ten thousand pictures: every item arrives, the last as it was added, and adding them
+// stays far from quadratic (a release build takes well under a second; the bound leaves room for
+// the sanitizers' builds).
+TEST_F(ListViewTest, TenThousandItemsArriveInOrderAndQuickly) {
     m_images->Add(SolidBitmap(100, 110, clSilver).get(), nullptr);
     m_form->Show();
     const auto start = std::chrono::steady_clock::now();
@@ -231,10 +233,10 @@ TEST_F(ListViewTest, TenThousandItems) {
             Pump();
     }
     Pump();
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    std::cout << "[ info ] 10,000 list items added in "
-              << std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() << " ms\n";
-    EXPECT_EQ(View().model()->rowCount(), 10000);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    ASSERT_EQ(View().model()->rowCount(), 10000);
+    EXPECT_EQ(Data(9999, Qt::DisplayRole).toString().toStdString(), "PICTURE 9999.JPG");
+    EXPECT_TRUE(Data(9999, Qt::DecorationRole).isValid());
     m_form->Close();
 }
 

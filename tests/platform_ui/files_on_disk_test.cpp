@@ -8,6 +8,7 @@
 #include "platform/ui/bitmap_p.h"
 #include "platform/ui/graphics.h"
 #include "platform/ui/jpeg_image.h"
+#include "tests/support/picture_files.h"
 #include "tests/support/test_support.h"
 
 #include <QImage>
@@ -24,8 +25,6 @@
 #include <thread>
 #include <vector>
 
-#include <jpeglib.h>
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -40,47 +39,15 @@ test::Rgb Gradient(int x, int y) {
             static_cast<std::uint8_t>((x + y) / 2)};
 }
 
-struct TEncoding {
-    int restartInterval = 0; // MCUs
-    bool progressive = false;
-    int width = Side;
-    test::Rgb (*pixel)(int x, int y) = Gradient;
-};
+std::string ReadAll(const char* name) {
+    std::ifstream in(name, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 
-std::string EncodeJpeg(const TEncoding& encoding) {
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr errors{};
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_create_compress(&cinfo);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &out, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(encoding.width);
-    cinfo.image_height = Side;
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 90, TRUE);
-    cinfo.restart_interval = static_cast<unsigned>(encoding.restartInterval);
-    if (encoding.progressive)
-        jpeg_simple_progression(&cinfo);
-    jpeg_start_compress(&cinfo, TRUE);
-    std::vector<JSAMPLE> row(static_cast<std::size_t>(encoding.width) * 3);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        for (int x = 0; x < encoding.width; ++x) {
-            const test::Rgb colour = encoding.pixel(x, static_cast<int>(cinfo.next_scanline));
-            row[x * 3] = colour.r;
-            row[x * 3 + 1] = colour.g;
-            row[x * 3 + 2] = colour.b;
-        }
-        JSAMPROW rows[] = {row.data()};
-        jpeg_write_scanlines(&cinfo, rows, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-    std::string bytes(reinterpret_cast<const char*>(out), size);
-    std::free(out);
-    return bytes;
+// The bytes of a JPEG file of width by Side pixels.
+std::string JpegBytes(int width, const test::TPixelAt& pixel, const test::TJpegOptions& options) {
+    test::WriteJpeg("encoded.jpg", width, Side, pixel, options);
+    return ReadAll("encoded.jpg");
 }
 
 // Where each scan lies, from its start-of-scan marker to the next marker that is not a restart.
@@ -127,11 +94,6 @@ QImage DrawnWhole(TJPEGImage& jpeg) {
     return PixelsOf(bitmap).image;
 }
 
-std::string ReadAll(const char* name) {
-    std::ifstream in(name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 QImage Decoded(const std::string& bytes) {
     test::WriteFile("picture.jpg", bytes);
     TJPEGImage jpeg;
@@ -167,7 +129,7 @@ class DamagedJpeg : public test::TempCurrentDir, public ::testing::WithParamInte
 // With a restart marker after every MCU, each damaged marker is a warning of its own: far more
 // than a decoder that refuses a file after a hundred of them would take.
 TEST_P(DamagedJpeg, IsShownAndIntactWhereItsDataIs) {
-    const std::string clean = EncodeJpeg({.restartInterval = 1});
+    const std::string clean = JpegBytes(Side, Gradient, {.restartInterval = 1});
     const QImage undamaged = Decoded(clean);
     QImage shown;
     ASSERT_EQ(MessageOf([&] { shown = Decoded(GetParam().damage(clean)); }), "no error");
@@ -227,7 +189,7 @@ class HostileJpeg : public test::TempCurrentDir, public ::testing::WithParamInte
 
 // The rows on either side of each limit: what valid files do is shown, one step further refused.
 TEST_P(HostileJpeg, BeyondTheLimitsIsRefusedWithWords) {
-    const std::string clean = EncodeJpeg({.progressive = true});
+    const std::string clean = JpegBytes(Side, Gradient, {.progressive = true});
     const std::string hostile = GetParam().make(clean, Scans(clean));
     const std::string cause = GetParam().cause;
     EXPECT_EQ(MessageOf([&] { Decoded(hostile); }),
@@ -293,7 +255,7 @@ test::Rgb Plain(int, int) {
 
 // The picture loaded is 256 x 256; the one that takes its place is wider, in another colour.
 std::string Wider() {
-    return EncodeJpeg({.width = 2 * Side, .pixel = Plain});
+    return JpegBytes(2 * Side, Plain, {});
 }
 
 // The file is replaced by another under its name, as a program that saves safely does; the old one
@@ -359,7 +321,7 @@ TEST_P(ReplacedFile, BitmapDrawsWhatWasLoadedOrSaysSo) {
 // Another fill's decode holds the decode memory: this one waits its turn, and reads its file only
 // once it has it, after the file was replaced.
 TEST_P(ReplacedFile, JpegWaitingForAnotherFillDrawsWhatWasLoadedOrSaysSo) {
-    const QImage loaded = Decoded(EncodeJpeg({}));
+    const QImage loaded = Decoded(JpegBytes(Side, Gradient, {}));
     TJPEGImage jpeg;
     jpeg.LoadFromFile("picture.jpg");
     TDecodeBudget& budget = TDecodeBudget::Process();
@@ -377,7 +339,7 @@ TEST_P(ReplacedFile, JpegWaitingForAnotherFillDrawsWhatWasLoadedOrSaysSo) {
 
 // A picture drawn a second time decodes again, from the file it loaded.
 TEST_P(ReplacedFile, JpegDrawnAgainDrawsWhatWasLoadedOrSaysSo) {
-    test::WriteFile("picture.jpg", EncodeJpeg({}));
+    test::WriteFile("picture.jpg", JpegBytes(Side, Gradient, {}));
     TJPEGImage jpeg;
     jpeg.LoadFromFile("picture.jpg");
     const QImage first = DrawnWhole(jpeg);

@@ -1,6 +1,6 @@
 #include "platform/core/exception.h"
 #include "platform/ui/graphics.h"
-#include "tests/support/test_support.h"
+#include "tests/support/picture_files.h"
 
 #include <string>
 
@@ -99,18 +99,6 @@ TEST(Canvas, CopyOverTheEdgeKeepsEachPixelInPlace) {
     EXPECT_EQ(destination.Canvas()->Pixel(0, 0), Gradient(3, 3));
     EXPECT_EQ(destination.Canvas()->Pixel(2, 2), Gradient(5, 5));
     EXPECT_EQ(destination.Canvas()->Pixel(3, 3), clWhite);
-}
-
-TEST(Canvas, OnePixelStretchedCoversTheWholeDestination) {
-    TBitmap source;
-    source.SetSize(1, 1);
-    Fill(source, Colour(200, 100, 50));
-    TBitmap destination;
-    destination.SetSize(100, 110);
-    destination.Canvas()->CopyRect(Rect(0, 0, 100, 110), source.Canvas(), Rect(0, 0, 1, 1));
-    for (int y = 0; y < 110; ++y)
-        for (int x = 0; x < 100; ++x)
-            ASSERT_EQ(destination.Canvas()->Pixel(x, y), Colour(200, 100, 50)) << x << "," << y;
 }
 
 TEST(Canvas, CopyWithinOneBitmapReadsThePixelsBeforeTheCopy) {

@@ -1,14 +1,12 @@
 // Photographs as cameras and phones store them: turned by an EXIF orientation, in the colours of an
-// embedded ICC profile. The fixtures are made here: JPEG files with libjpeg, their APP segments
-// and the BMP headers byte by byte, the profiles with LittleCMS.
+// embedded ICC profile. The profiles are made here with LittleCMS.
 
 #include "platform/ui/graphics.h"
 #include "platform/ui/jpeg_image.h"
-#include "tests/support/test_support.h"
+#include "tests/support/picture_files.h"
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -16,7 +14,6 @@
 #include <string>
 #include <vector>
 
-#include <jpeglib.h>
 #include <lcms2.h>
 
 namespace {
@@ -26,85 +23,14 @@ using test::Rgb;
 
 // --- Fixtures ---
 
-struct TSegment {
-    int marker; // JPEG_APP0 + n
-    Bytes payload;
-};
+using TSegment = test::TJpegSegment;
 
-void WriteJpeg(const char* path, int width, int height, const std::function<Rgb(int, int)>& pixel,
-               const std::vector<TSegment>& segments) {
-    const std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path, "wb"), std::fclose);
-    ASSERT_NE(file, nullptr);
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr errors{};
-    cinfo.err = jpeg_std_error(&errors);
-    jpeg_CreateCompress(&cinfo, JPEG_LIB_VERSION, sizeof cinfo);
-    jpeg_stdio_dest(&cinfo, file.get());
-    cinfo.image_width = static_cast<JDIMENSION>(width);
-    cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 100, TRUE);
-    // Full-resolution chroma, so that a marker's colour reaches the edge of its block.
-    for (int i = 0; i < 3; ++i)
-        cinfo.comp_info[i].h_samp_factor = cinfo.comp_info[i].v_samp_factor = 1;
-    jpeg_start_compress(&cinfo, TRUE);
-    for (const TSegment& segment : segments)
-        jpeg_write_marker(&cinfo, segment.marker,
-                          reinterpret_cast<const JOCTET*>(segment.payload.data()),
-                          static_cast<unsigned>(segment.payload.size()));
-    std::vector<JSAMPLE> line(static_cast<std::size_t>(width) * 3);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        const int y = static_cast<int>(cinfo.next_scanline);
-        for (int x = 0; x < width; ++x) {
-            const Rgb colour = pixel(x, y);
-            line[static_cast<std::size_t>(x) * 3] = colour.r;
-            line[static_cast<std::size_t>(x) * 3 + 1] = colour.g;
-            line[static_cast<std::size_t>(x) * 3 + 2] = colour.b;
-        }
-        JSAMPROW rows[] = {line.data()};
-        jpeg_write_scanlines(&cinfo, rows, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    jpeg_destroy_compress(&cinfo);
-}
-
-void Put16(Bytes& bytes, unsigned value, bool bigEndian) {
-    const char a = static_cast<char>(value & 0xFF);
-    const char b = static_cast<char>((value >> 8) & 0xFF);
-    bytes += bigEndian ? Bytes{b, a} : Bytes{a, b};
-}
-
-void Put32(Bytes& bytes, unsigned value, bool bigEndian) {
-    Put16(bytes, bigEndian ? value >> 16 : value & 0xFFFF, bigEndian);
-    Put16(bytes, bigEndian ? value & 0xFFFF : value >> 16, bigEndian);
-}
-
-// An EXIF payload whose first IFD holds one entry, the Orientation unless told otherwise.
-struct TExif {
-    unsigned value = 1;
-    bool bigEndian = false;
-    unsigned ifdOffset = 8;
-    unsigned entryCount = 1;
-    unsigned tag = 0x0112;
-    unsigned nextIfd = 0;
-    std::size_t cutTo = Bytes::npos;
-};
-
-TSegment Exif(const TExif& exif) {
-    Bytes bytes("Exif\0\0", 6);
-    bytes += exif.bigEndian ? "MM" : "II";
-    Put16(bytes, 42, exif.bigEndian);
-    Put32(bytes, exif.ifdOffset, exif.bigEndian);
-    Put16(bytes, exif.entryCount, exif.bigEndian);
-    Put16(bytes, exif.tag, exif.bigEndian);
-    Put16(bytes, 3, exif.bigEndian); // SHORT
-    Put32(bytes, 1, exif.bigEndian);
-    Put16(bytes, exif.value, exif.bigEndian);
-    Put16(bytes, 0, exif.bigEndian);
-    Put32(bytes, exif.nextIfd, exif.bigEndian);
-    return {JPEG_APP0 + 1, bytes.substr(0, exif.cutTo)};
+// A photograph as a camera stores it, at full quality with full-resolution chroma, so that a
+// marker's colour reaches the edge of its block.
+void WriteJpeg(const char* path, int width, int height, const test::TPixelAt& pixel,
+               std::vector<TSegment> segments) {
+    test::WriteJpeg(path, width, height, pixel,
+                    {.quality = 100, .fullChroma = true, .segments = std::move(segments)});
 }
 
 Bytes SaveProfile(cmsHPROFILE profile) {
@@ -145,71 +71,16 @@ const Bytes& Srgb() {
     return profile;
 }
 
-TSegment IccChunk(int sequence, int count, const Bytes& bytes) {
-    Bytes payload("ICC_PROFILE\0", 12);
-    payload += static_cast<char>(sequence);
-    payload += static_cast<char>(count);
-    return {JPEG_APP0 + 2, payload + bytes};
-}
-
-// The profile in count chunks, in the order of their sequence numbers.
-std::vector<TSegment> IccChunks(const Bytes& profile, int count) {
-    std::vector<TSegment> chunks;
-    chunks.reserve(static_cast<std::size_t>(count));
-    const std::size_t step = (profile.size() + count - 1) / count;
-    for (int i = 0; i < count; ++i)
-        chunks.push_back(IccChunk(i + 1, count, profile.substr(i * step, step)));
-    return chunks;
-}
-
-// A 24-bit BMP with a V5 header whose colour space is csType; an embedded profile is written at
-// profileAt bytes from the start of the info header, before the pixels or after them.
-struct TBmpV5 {
-    const char* csType = "MBED";
-    Bytes profile;
-    bool profileFirst = false;
-    unsigned profileAtOverride = 0;
-};
-
-void WriteBmpV5(const char* path, int width, int height, Rgb colour, const TBmpV5& v5) {
-    const unsigned rowBytes = (static_cast<unsigned>(width) * 3 + 3) / 4 * 4;
-    const unsigned pixelBytes = rowBytes * static_cast<unsigned>(height);
-    const unsigned headers = 14 + 124;
-    const auto profileSize = static_cast<unsigned>(v5.profile.size());
-    const unsigned pixelsAt = headers + (v5.profileFirst ? profileSize : 0);
-    const unsigned profileAt = v5.profileAtOverride != 0 ? v5.profileAtOverride
-                               : v5.profileFirst         ? 124
-                                                         : pixelsAt + pixelBytes - 14;
-    Bytes bytes = "BM";
-    Put32(bytes, pixelsAt + pixelBytes + (v5.profileFirst ? 0 : profileSize), false);
-    Put32(bytes, 0, false);
-    Put32(bytes, pixelsAt, false);
-    Put32(bytes, 124, false);
-    Put32(bytes, static_cast<unsigned>(width), false);
-    Put32(bytes, static_cast<unsigned>(height), false);
-    Put16(bytes, 1, false);
-    Put16(bytes, 24, false);
-    for (int i = 0; i < 10; ++i) // compression to the alpha mask: none, no masks
-        Put32(bytes, 0, false);
-    bytes += Bytes(v5.csType, 4).substr(0, 4);
-    std::reverse(bytes.end() - 4, bytes.end()); // stored as a little-endian number
-    bytes += Bytes(36 + 12 + 4, '\0');          // endpoints, gammas, intent
-    Put32(bytes, profileAt, false);
-    Put32(bytes, profileSize, false);
-    Put32(bytes, 0, false);
-    if (v5.profileFirst)
-        bytes += v5.profile;
-    Bytes row(rowBytes, '\0');
-    for (int x = 0; x < width; ++x) {
-        row[static_cast<std::size_t>(x) * 3] = static_cast<char>(colour.b);
-        row[static_cast<std::size_t>(x) * 3 + 1] = static_cast<char>(colour.g);
-        row[static_cast<std::size_t>(x) * 3 + 2] = static_cast<char>(colour.r);
-    }
-    for (int y = 0; y < height; ++y)
-        bytes += row;
-    if (!v5.profileFirst)
-        bytes += v5.profile;
-    test::WriteFile(path, bytes);
+// An 8 by 8 BMP of one colour with a V5 header, whose colour space is an embedded profile unless
+// v5 says otherwise.
+void WriteBmpV5(const char* path, Rgb colour, test::TBmpFile v5) {
+    v5.infoSize = 124;
+    v5.width = 8;
+    v5.height = 8;
+    if (v5.colourSpace.empty())
+        v5.colourSpace = "MBED";
+    v5.pixels = test::Rgb24Rows(8, 8, [colour](int, int) { return colour; });
+    v5.Write(path);
 }
 
 // --- What the gallery sees ---
@@ -312,7 +183,7 @@ void ExpectCorners(TBitmap& bitmap, const OrientationRow& row, const char* what)
 TEST_P(Orientation, MarkersLandInTheirUprightCorners) {
     const OrientationRow& row = GetParam();
     WriteJpeg("photo.jpg", StoredWidth, StoredHeight, Markers,
-              {Exif({.value = row.orientation, .bigEndian = row.bigEndian})});
+              {test::ExifSegment({.value = row.orientation, .bigEndian = row.bigEndian})});
     const bool turned = row.orientation >= 5;
     TJPEGImage jpeg;
     jpeg.LoadFromFile("photo.jpg");
@@ -359,7 +230,8 @@ class Profile : public test::TempCurrentDir, public ::testing::WithParamInterfac
 TEST_P(Profile, JpegColourBecomesItsSrgbValue) {
     const ProfileRow& row = GetParam();
     WriteJpeg(
-        "photo.jpg", 32, 32, [&](int, int) { return row.stored; }, IccChunks(row.profile(), 1));
+        "photo.jpg", 32, 32, [&](int, int) { return row.stored; },
+        test::IccSegments(row.profile(), 1));
     const std::unique_ptr<TBitmap> source = LoadJpeg("photo.jpg");
     EXPECT_LE(Distance(PixelOf(*Thumbnail(*source, 10, 11), 5, 5), row.srgb), 2);
 }
@@ -367,8 +239,8 @@ TEST_P(Profile, JpegColourBecomesItsSrgbValue) {
 TEST_P(Profile, BmpV5ColourBecomesItsSrgbValue) {
     const ProfileRow& row = GetParam();
     for (bool profileFirst : {false, true}) {
-        WriteBmpV5("photo.bmp", 8, 8, row.stored,
-                   {.profile = row.profile(), .profileFirst = profileFirst});
+        WriteBmpV5("photo.bmp", row.stored,
+                   {.profile = row.profile(), .profileBeforePixels = profileFirst});
         const std::unique_ptr<TBitmap> source = LoadBmp("photo.bmp");
         EXPECT_LE(Distance(PixelOf(*Thumbnail(*source, 4, 4), 2, 2), row.srgb), 2)
             << (profileFirst ? "profile before the pixels" : "profile after the pixels");
@@ -390,11 +262,11 @@ Rgb Gradient(int x, int y) {
 using Photographs = test::TempCurrentDir;
 
 TEST_F(Photographs, ProfileInShuffledChunksConvertsLikeTheWholeOne) {
-    std::vector<TSegment> chunks = IccChunks(AdobeRgb(), 3);
+    std::vector<TSegment> chunks = test::IccSegments(AdobeRgb(), 3);
     std::swap(chunks[0], chunks[2]);
     std::swap(chunks[1], chunks[2]);
     WriteJpeg("chunks.jpg", 48, 48, Gradient, chunks);
-    WriteJpeg("whole.jpg", 48, 48, Gradient, IccChunks(AdobeRgb(), 1));
+    WriteJpeg("whole.jpg", 48, 48, Gradient, test::IccSegments(AdobeRgb(), 1));
     WriteJpeg("plain.jpg", 48, 48, Gradient, {});
     const std::vector<Rgb> whole = AllPixels(*Thumbnail(*LoadJpeg("whole.jpg"), 20, 22));
     EXPECT_EQ(AllPixels(*Thumbnail(*LoadJpeg("chunks.jpg"), 20, 22)), whole);
@@ -411,7 +283,7 @@ TEST_F(Photographs, ColoursAreConvertedBeforeTheyAreAveraged) {
         [](int x, int) {
             return x % 2 == 0 ? Rgb{200, 60, 60} : Rgb{60, 170, 60};
         },
-        IccChunks(AdobeRgb(), 1));
+        test::IccSegments(AdobeRgb(), 1));
     EXPECT_LE(
         Distance(PixelOf(*Thumbnail(*LoadJpeg("stripes.jpg"), 10, 11), 5, 5), Rgb{116, 115, 51}),
         3);
@@ -444,7 +316,7 @@ TEST_F(Photographs, EveryColourConvertsAsLittleCmsConvertsIt) {
         return converted;
     };
     for (const Bytes* profile : {&AdobeRgb(), &DisplayP3(), &AdobeRgb()}) {
-        WriteJpeg("photo.jpg", Side, Side, pixel, IccChunks(*profile, 1));
+        WriteJpeg("photo.jpg", Side, Side, pixel, test::IccSegments(*profile, 1));
         EXPECT_EQ(AllPixels(*Thumbnail(*LoadJpeg("photo.jpg"), Side, Side)), convertedBy(*profile))
             << (profile == &AdobeRgb() ? "Adobe RGB" : "Display P3");
     }
@@ -481,73 +353,75 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         AsStoredRow{"ExifIfdPastSegment",
                     [] {
-                        return Chunks({Exif({.value = 6, .ifdOffset = 900})});
+                        return Chunks({test::ExifSegment({.value = 6, .ifdOffset = 900})});
                     }},
         AsStoredRow{"ExifEntryCountOverflows",
                     [] {
-                        return Chunks({Exif({.value = 6, .entryCount = 0xFFFF})});
+                        return Chunks({test::ExifSegment({.value = 6, .entryCount = 0xFFFF})});
                     }},
         AsStoredRow{"ExifTruncatedInTheEntry",
                     [] {
-                        return Chunks({Exif({.value = 6, .cutTo = 22})});
+                        return Chunks({test::ExifSegment({.value = 6, .cutTo = 22})});
                     }},
         AsStoredRow{"ExifIfdChainLoops",
                     [] {
-                        return Chunks({Exif({.value = 6, .tag = 0x0110, .nextIfd = 8})});
+                        return Chunks(
+                            {test::ExifSegment({.value = 6, .tag = 0x0110, .nextIfd = 8})});
                     }},
         AsStoredRow{"ExifOrientationZero",
                     [] {
-                        return Chunks({Exif({.value = 0})});
+                        return Chunks({test::ExifSegment({.value = 0})});
                     }},
         AsStoredRow{"ExifOrientationNine",
                     [] {
-                        return Chunks({Exif({.value = 9})});
+                        return Chunks({test::ExifSegment({.value = 9})});
                     }},
         AsStoredRow{"ExifBadByteOrder",
                     [] {
-                        TSegment exif = Exif({.value = 6});
+                        TSegment exif = test::ExifSegment({.value = 6});
                         exif.payload[6] = 'X';
                         return Chunks({exif});
                     }},
         AsStoredRow{"IccChunkMissing",
                     [] {
-                        std::vector<TSegment> chunks = IccChunks(AdobeRgb(), 3);
+                        std::vector<TSegment> chunks = test::IccSegments(AdobeRgb(), 3);
                         chunks.erase(chunks.begin() + 1);
                         return chunks;
                     }},
         AsStoredRow{"IccChunkRepeated",
                     [] {
-                        std::vector<TSegment> chunks = IccChunks(AdobeRgb(), 2);
+                        std::vector<TSegment> chunks = test::IccSegments(AdobeRgb(), 2);
                         chunks.push_back(chunks[0]);
                         return chunks;
                     }},
         AsStoredRow{"IccChunkCountsDisagree",
                     [] {
-                        std::vector<TSegment> chunks = IccChunks(AdobeRgb(), 2);
+                        std::vector<TSegment> chunks = test::IccSegments(AdobeRgb(), 2);
                         chunks[1].payload[13] = 3;
                         return chunks;
                     }},
         AsStoredRow{"IccProfileRejected",
                     [] {
-                        return Chunks({IccChunk(1, 1, Bytes(600, 'x'))});
+                        return Chunks({test::IccSegment(1, 1, Bytes(600, 'x'))});
                     }},
         AsStoredRow{"IccProfileTruncated",
                     [] {
-                        return Chunks({IccChunk(1, 1, AdobeRgb().substr(0, 200))});
+                        return Chunks({test::IccSegment(1, 1, AdobeRgb().substr(0, 200))});
                     }},
         AsStoredRow{"IccProfileOfAnotherSpace",
                     [] {
-                        return Chunks({IccChunk(1, 1, SaveProfile(cmsCreateLab4Profile(nullptr)))});
+                        return Chunks(
+                            {test::IccSegment(1, 1, SaveProfile(cmsCreateLab4Profile(nullptr)))});
                     }},
         AsStoredRow{"IccSrgb",
                     [] {
-                        return IccChunks(Srgb(), 1);
+                        return test::IccSegments(Srgb(), 1);
                     }}),
     test::RowName{});
 
 struct BmpAsStoredRow {
     const char* name;
-    TBmpV5 v5;
+    test::TBmpFile v5;
 };
 
 void PrintTo(const BmpAsStoredRow& row, std::ostream* os) {
@@ -559,7 +433,7 @@ class BmpAsStored : public test::TempCurrentDir,
 
 TEST_P(BmpAsStored, ShowsAsStored) {
     test::WriteFile("adobe.icc", AdobeRgb());
-    WriteBmpV5("photo.bmp", 8, 8, {120, 160, 90}, GetParam().v5);
+    WriteBmpV5("photo.bmp", {120, 160, 90}, GetParam().v5);
     const std::unique_ptr<TBitmap> photo = LoadBmp("photo.bmp");
     EXPECT_EQ(PixelOf(*Thumbnail(*photo, 4, 4), 2, 2), (Rgb{120, 160, 90}));
 }
@@ -568,13 +442,11 @@ INSTANTIATE_TEST_SUITE_P(
     Photographs, BmpAsStored,
     ::testing::Values(
         // A linked profile names a file, here one that exists: it must not be opened.
-        BmpAsStoredRow{"Linked", {.csType = "LINK", .profile = Bytes("adobe.icc\0", 10)}},
-        BmpAsStoredRow{"SrgbColourSpace", {.csType = "sRGB", .profile = AdobeRgb()}},
-        BmpAsStoredRow{"WindowsColourSpace", {.csType = "Win ", .profile = AdobeRgb()}},
-        BmpAsStoredRow{"ProfilePastTheFile",
-                       {.profile = AdobeRgb(), .profileAtOverride = 0x7FFFFFF0}},
-        BmpAsStoredRow{"ProfileInsideTheHeaders",
-                       {.profile = AdobeRgb(), .profileAtOverride = 40}}),
+        BmpAsStoredRow{"Linked", {.colourSpace = "LINK", .profile = Bytes("adobe.icc\0", 10)}},
+        BmpAsStoredRow{"SrgbColourSpace", {.colourSpace = "sRGB", .profile = AdobeRgb()}},
+        BmpAsStoredRow{"WindowsColourSpace", {.colourSpace = "Win ", .profile = AdobeRgb()}},
+        BmpAsStoredRow{"ProfilePastTheFile", {.profile = AdobeRgb(), .profileOffset = 0x7FFFFFF0}},
+        BmpAsStoredRow{"ProfileInsideTheHeaders", {.profile = AdobeRgb(), .profileOffset = 40}}),
     test::RowName{});
 
 } // namespace

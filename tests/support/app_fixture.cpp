@@ -17,18 +17,30 @@ std::vector<std::string>& ShownMessages() {
 void FormTest::SetUp() {
     TempCurrentDir::SetUp();
     ShownMessages().clear();
+    m_application = std::make_unique<TApplication>();
+    Application = m_application.get();
+    Application->Initialize();
+    Application->SetExceptionPresenter(
+        [](const AnsiString& message) { ShownMessages().push_back(message.str()); });
     Application->CreateForm(Form1);
 }
 
 void FormTest::TearDown() {
+    if (m_application != nullptr) {
 #if OMBREL_MT
-    // A worker still running would call on the form: let it finish before the form goes.
-    EXPECT_TRUE(WaitUntil([] { return TThread::LiveCount() == 0; },
-                          [] { Application->ProcessMessages(); }));
+        // A worker still running would call on the form: let it finish its fill first.
+        EXPECT_TRUE(WaitUntil([] { return TThread::LiveCount() == 0; },
+                              [] { Application->ProcessMessages(); }));
 #endif
-    delete Form1;
-    Form1 = nullptr;
+        CloseApplication();
+    }
     TempCurrentDir::TearDown();
+}
+
+void FormTest::CloseApplication() {
+    m_application.reset();
+    Application = nullptr;
+    Form1 = nullptr;
 }
 
 std::vector<std::string> FormTest::Captions() const {

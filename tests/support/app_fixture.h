@@ -1,11 +1,12 @@
 #pragma once
 
 // The program's form made in-process, as the program makes it, for the tests of the gallery and
-// the fills. Each test gets a fresh form and a fresh empty current directory.
+// the fills. Each test gets a fresh application, form and empty current directory.
 
 #include "app/fMain.h"
 #include "tests/support/test_support.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ class FormTest : public TempCurrentDir {
 protected:
     void SetUp() override;
     void TearDown() override;
+    // Ends the run as the program does once its window has closed: the hand-off closes, workers
+    // blocked in it are released, and the application waits for every worker before it goes.
+    void CloseApplication();
 
     TForm1& Form() { return *Form1; }
     std::vector<std::string> Captions() const;
@@ -26,6 +30,9 @@ protected:
     // The colour at the centre of gallery image index.
     Rgb ImageCentre(int index) const;
     void PumpMessages() { Application->ProcessMessages(); }
+
+private:
+    std::unique_ptr<TApplication> m_application;
 };
 
 // A 24-bit colour as the platform holds it.

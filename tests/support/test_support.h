@@ -39,11 +39,8 @@ struct Rgb {
 void PrintTo(const Rgb& colour, std::ostream* os);
 
 void WriteFile(const std::filesystem::path& path, std::string_view bytes);
-// A 24-bit bottom-up BMP whose pixel (x, y), counted from the top left, is pixel(x, y).
-void WriteBmp(const std::filesystem::path& path, int width, int height,
-              const std::function<Rgb(int x, int y)>& pixel);
-// The same in one colour.
-void WriteBmp(const std::filesystem::path& path, int width, int height, Rgb colour);
+// Appends the low `bytes` bytes of value, the least significant first unless bigEndian.
+void Append(std::string& out, std::uint32_t value, int bytes, bool bigEndian = false);
 
 // Decodes a BMP picture from stream whole, as the platform's bitmap does: once the headers have
 // been checked, allocate is called with the picture's size and returns the rows to fill. When
@@ -52,10 +49,11 @@ void ReadBmp(TStream& stream, const AnsiString& fileName,
              const std::function<TRgbRows(int width, int height)>& allocate,
              std::vector<std::uint8_t>* profile = nullptr);
 
-// A file of the public conformance pictures, or nothing when they are not beside this clone; the
-// test then skips with GTEST_SKIP() << NoTestData().
+// A file or folder of the public conformance pictures. When their folder is not where the build
+// was told (OMBREL_TESTDATA), gives nothing, and the calling test, which then returns, is skipped
+// with words that say where it looked; in CI (the environment sets CI), where the pictures are
+// always there, it fails instead.
 std::optional<std::filesystem::path> TestData(const std::string& relative);
-std::string NoTestData();
 
 // Names the rows of a table of cases after their field `name`, for INSTANTIATE_TEST_SUITE_P.
 struct RowName {

@@ -10,7 +10,7 @@
 //
 // Exit codes: 0 done, 1 not within the time given, 2 bad arguments or X failure.
 
-#include "tests/app/x11_driver.h"
+#include "tools/x11_driver.h"
 
 #include <algorithm>
 #include <cstdlib>

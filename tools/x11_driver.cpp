@@ -1,4 +1,4 @@
-#include "tests/app/x11_driver.h"
+#include "tools/x11_driver.h"
 
 #include <QImage>
 #include <QString>
