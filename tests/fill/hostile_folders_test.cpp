@@ -57,9 +57,26 @@ void PrintTo(const TFolderCase& row, std::ostream* os) {
     *os << row.name;
 }
 
+// A photograph as cameras' damaged files are: every restart marker misnumbered. libjpeg
+// resynchronises at each, and the picture is shown like the others.
+void WriteDamagedPhotograph(const char* path) {
+    test::WriteJpeg(
+        path, 256, 256,
+        [](int x, int y) {
+            return test::Rgb{static_cast<std::uint8_t>(x), static_cast<std::uint8_t>(y), 90};
+        },
+        {.restartInterval = 1});
+    test::WriteFile(path, test::WithRestartMarkers(test::ReadFile(path), [](int, char& number) {
+                        number = static_cast<char>(0xD0 | ((number + 4) & 7));
+                    }));
+}
+
 // Entries that are not regular files are passed over without a word, as absent ones are: the
-// gallery shows pictures, and these hold none.
+// gallery shows pictures, and these hold none. A damaged photograph is shown like the others.
 const TFolderCase FolderCases[] = {
+    {"PhotographWithDamagedRestartMarkers",
+     [] { WriteDamagedPhotograph("DATA/m.jpg"); },
+     {"A.BMP", "M.JPG", "Z.JPG"}},
     {"FifoNamedLikeAJpeg",
      [] { ASSERT_EQ(::mkfifo("DATA/pic.jpg", 0644), 0); },
      {"A.BMP", "Z.JPG"}},

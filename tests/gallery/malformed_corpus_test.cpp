@@ -37,11 +37,6 @@ struct TSample {
     std::string bytes;
 };
 
-std::string ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // Sets the size bytes at offset to value, the least significant first.
 void Overwrite(std::string& bytes, std::size_t offset, std::uint32_t value, int size) {
     std::string field;
@@ -99,7 +94,7 @@ std::vector<TSample> ValidBitmaps() {
     test::WriteBmp("base.bmp", 13, 7, [](int x, int y) {
         return test::Rgb{static_cast<std::uint8_t>(x * 19), static_cast<std::uint8_t>(y * 35), 90};
     });
-    bases.push_back({"RGB24", ReadAll("base.bmp")});
+    bases.push_back({"RGB24", test::ReadFile("base.bmp")});
     fs::remove("base.bmp");
     bases.push_back({"PAL1", Bitmap(9, 5, 1, 0, 2, PlainRows(9, 5, 1))});
     bases.push_back({"PAL4", Bitmap(9, 5, 4, 0, 16, PlainRows(9, 5, 4))});
@@ -210,11 +205,11 @@ std::vector<TSample> ValidJpegs() {
     test::WriteJpeg("base.jpg", 40, 30, [](int x, int y) {
         return test::Rgb{static_cast<std::uint8_t>(x * 6), static_cast<std::uint8_t>(y * 8), 60};
     });
-    bases.push_back({"BASELINE", ReadAll("base.jpg")});
+    bases.push_back({"BASELINE", test::ReadFile("base.jpg")});
     fs::remove("base.jpg");
     for (const char* name : {"jpg-progressive.jpg", "jpg-cmyk-1.jpg", "jpg-gray.jpg"}) {
         if (const auto path = test::TestData(std::string("jpeg/good/") + name))
-            bases.push_back({fs::path(name).stem().string(), ReadAll(*path)});
+            bases.push_back({fs::path(name).stem().string(), test::ReadFile(*path)});
     }
     return bases;
 }
@@ -268,8 +263,8 @@ std::vector<TSample> Regressions() {
     for (const auto& entry : fs::directory_iterator(folder)) {
         // Both names: the probe sniffs a JPG's first bytes, and takes a BMP by its name.
         const std::string stem = entry.path().filename().string();
-        samples.push_back({"REG_" + stem + ".JPG", ReadAll(entry.path())});
-        samples.push_back({"REG_" + stem + ".BMP", ReadAll(entry.path())});
+        samples.push_back({"REG_" + stem + ".JPG", test::ReadFile(entry.path())});
+        samples.push_back({"REG_" + stem + ".BMP", test::ReadFile(entry.path())});
     }
     return samples;
 }

@@ -39,53 +39,10 @@ test::Rgb Gradient(int x, int y) {
             static_cast<std::uint8_t>((x + y) / 2)};
 }
 
-std::string ReadAll(const char* name) {
-    std::ifstream in(name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // The bytes of a JPEG file of width by Side pixels.
 std::string JpegBytes(int width, const test::TPixelAt& pixel, const test::TJpegOptions& options) {
     test::WriteJpeg("encoded.jpg", width, Side, pixel, options);
-    return ReadAll("encoded.jpg");
-}
-
-// Where each scan lies, from its start-of-scan marker to the next marker that is not a restart.
-struct TScan {
-    std::size_t start;
-    std::size_t end;
-};
-
-std::vector<TScan> Scans(const std::string& bytes) {
-    const auto at = [&](std::size_t i) {
-        return static_cast<std::uint8_t>(bytes[i]);
-    };
-    std::vector<TScan> scans;
-    for (std::size_t i = 2; i + 4 <= bytes.size() && at(i + 1) != 0xD9;) {
-        const std::size_t length = at(i + 2) << 8 | at(i + 3);
-        if (at(i + 1) != 0xDA) {
-            i += 2 + length;
-            continue;
-        }
-        std::size_t end = i + 2 + length;
-        while (end + 1 < bytes.size() &&
-               !(at(end) == 0xFF && at(end + 1) != 0 && (at(end + 1) & 0xF8) != 0xD0))
-            ++end;
-        scans.push_back({i, end});
-        i = end;
-    }
-    return scans;
-}
-
-// Calls change with the index of each restart marker and the byte that numbers it.
-std::string WithRestarts(std::string bytes, const std::function<void(int, char&)>& change) {
-    const TScan scan = Scans(bytes).front();
-    int marker = 0;
-    for (std::size_t i = scan.start + 2; i + 1 < scan.end; ++i) {
-        if (bytes[i] == '\xFF' && (static_cast<std::uint8_t>(bytes[i + 1]) & 0xF8) == 0xD0)
-            change(marker++, bytes[i + 1]);
-    }
-    return bytes;
+    return test::ReadFile("encoded.jpg");
 }
 
 QImage DrawnWhole(TJPEGImage& jpeg) {
@@ -144,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
         // A marker four numbers off is taken for the one expected: the picture is whole.
         TDamage{"EveryRestartMarkerMisnumbered",
                 [](std::string bytes) {
-                    return WithRestarts(std::move(bytes), [](int, char& number) {
+                    return test::WithRestartMarkers(std::move(bytes), [](int, char& number) {
                         number = static_cast<char>(0xD0 | ((number + 4) & 7));
                     });
                 },
@@ -152,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
         // One number ahead: libjpeg takes the data before it as lost, and resynchronises.
         TDamage{"RestartMarkersAheadInTheLowerHalf",
                 [](std::string bytes) {
-                    return WithRestarts(std::move(bytes), [](int marker, char& number) {
+                    return test::WithRestartMarkers(std::move(bytes), [](int marker, char& number) {
                         if (marker >= Mcus / 2 && marker % 3 == 0)
                             number = static_cast<char>(0xD0 | ((number + 1) & 7));
                     });
@@ -160,13 +117,13 @@ INSTANTIATE_TEST_SUITE_P(
                 McuRows / 2 - 1},
         TDamage{"BytesLostInTheLowerHalf",
                 [](std::string bytes) {
-                    const TScan scan = Scans(bytes).front();
+                    const test::TJpegScan scan = test::JpegScans(bytes).front();
                     return bytes.erase(scan.start + (scan.end - scan.start) * 3 / 4, 40);
                 },
                 McuRows / 2},
         TDamage{"DataEndsInTheLowerHalf",
                 [](const std::string& bytes) {
-                    const TScan scan = Scans(bytes).front();
+                    const test::TJpegScan scan = test::JpegScans(bytes).front();
                     return bytes.substr(0, scan.start + (scan.end - scan.start) * 3 / 4);
                 },
                 McuRows / 2}),
@@ -176,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 struct THostile {
     const char* name;
-    std::function<std::string(const std::string&, const std::vector<TScan>&)> make;
+    std::function<std::string(const std::string&, const std::vector<test::TJpegScan>&)> make;
     // Empty for a file within the limits.
     const char* cause;
 };
@@ -190,7 +147,7 @@ class HostileJpeg : public test::TempCurrentDir, public ::testing::WithParamInte
 // The rows on either side of each limit: what valid files do is shown, one step further refused.
 TEST_P(HostileJpeg, BeyondTheLimitsIsRefusedWithWords) {
     const std::string clean = JpegBytes(Side, Gradient, {.progressive = true});
-    const std::string hostile = GetParam().make(clean, Scans(clean));
+    const std::string hostile = GetParam().make(clean, test::JpegScans(clean));
     const std::string cause = GetParam().cause;
     EXPECT_EQ(MessageOf([&] { Decoded(hostile); }),
               cause.empty() ? "no error" : "Cannot read picture picture.jpg: " + cause);
@@ -198,8 +155,9 @@ TEST_P(HostileJpeg, BeyondTheLimitsIsRefusedWithWords) {
 
 // The last scan of a simple progression refines every coefficient of the first component, which
 // it has then seen three times; its copies add work and nothing else.
-std::string LastScanRepeated(const std::string& bytes, const std::vector<TScan>& scans, int times) {
-    const TScan last = scans.back();
+std::string LastScanRepeated(const std::string& bytes, const std::vector<test::TJpegScan>& scans,
+                             int times) {
+    const test::TJpegScan last = scans.back();
     std::string copies;
     for (int i = 0; i < times; ++i)
         copies += bytes.substr(last.start, last.end - last.start);
@@ -208,8 +166,9 @@ std::string LastScanRepeated(const std::string& bytes, const std::vector<TScan>&
 
 // Scans with no data, each of one coefficient of the first component, the coefficients in turn:
 // each still a pass over the component's blocks.
-std::string ScansAdded(const std::string& bytes, const std::vector<TScan>& scans, int count) {
-    const TScan last = scans.back();
+std::string ScansAdded(const std::string& bytes, const std::vector<test::TJpegScan>& scans,
+                       int count) {
+    const test::TJpegScan last = scans.back();
     std::string header = bytes.substr(last.start, 10);
     std::string added;
     for (int i = 0; i < count; ++i) {
@@ -225,23 +184,23 @@ INSTANTIATE_TEST_SUITE_P(
     Files, HostileJpeg,
     ::testing::Values(
         THostile{"RefinedThirteenTimes",
-                 [](const std::string& bytes, const std::vector<TScan>& scans) {
+                 [](const std::string& bytes, const std::vector<test::TJpegScan>& scans) {
                      return LastScanRepeated(bytes, scans, 11);
                  },
                  ""},
         THostile{"RefinedFourteenTimes",
-                 [](const std::string& bytes, const std::vector<TScan>& scans) {
+                 [](const std::string& bytes, const std::vector<test::TJpegScan>& scans) {
                      return LastScanRepeated(bytes, scans, 12);
                  },
                  "its scans refine coefficient 1 of component 0 more often than any picture "
                  "needs"},
         THostile{"OneHundredScans",
-                 [](const std::string& bytes, const std::vector<TScan>& scans) {
+                 [](const std::string& bytes, const std::vector<test::TJpegScan>& scans) {
                      return ScansAdded(bytes, scans, 100 - ScansOfASimpleProgression);
                  },
                  ""},
         THostile{"OneHundredAndOneScans",
-                 [](const std::string& bytes, const std::vector<TScan>& scans) {
+                 [](const std::string& bytes, const std::vector<test::TJpegScan>& scans) {
                      return ScansAdded(bytes, scans, 101 - ScansOfASimpleProgression);
                  },
                  "more than 100 scans"}),
@@ -312,7 +271,7 @@ TEST_P(ReplacedFile, BitmapDrawsWhatWasLoadedOrSaysSo) {
     TBitmap source;
     source.LoadFromFile("picture.bmp");
     test::WriteBmp("other.bmp", 80, 30, test::Rgb{200, 40, 40});
-    GetParam().replace("picture.bmp", ReadAll("other.bmp"));
+    GetParam().replace("picture.bmp", test::ReadFile("other.bmp"));
     QImage drawn;
     const std::string message = MessageOf([&] { drawn = PixelsOf(source).image; });
     ExpectLoadedPictureOrWords(message, drawn, loaded, "picture.bmp");

@@ -176,4 +176,35 @@ std::vector<TJpegSegment> IccSegments(const std::string& profile, int count) {
     return chunks;
 }
 
+std::vector<TJpegScan> JpegScans(const std::string& bytes) {
+    const auto at = [&](std::size_t i) {
+        return static_cast<std::uint8_t>(bytes[i]);
+    };
+    std::vector<TJpegScan> scans;
+    for (std::size_t i = 2; i + 4 <= bytes.size() && at(i + 1) != 0xD9;) {
+        const std::size_t length = at(i + 2) << 8 | at(i + 3);
+        if (at(i + 1) != 0xDA) {
+            i += 2 + length;
+            continue;
+        }
+        std::size_t end = i + 2 + length;
+        while (end + 1 < bytes.size() &&
+               !(at(end) == 0xFF && at(end + 1) != 0 && (at(end + 1) & 0xF8) != 0xD0))
+            ++end;
+        scans.push_back({i, end});
+        i = end;
+    }
+    return scans;
+}
+
+std::string WithRestartMarkers(std::string bytes, const std::function<void(int, char&)>& change) {
+    const TJpegScan scan = JpegScans(bytes).front();
+    int marker = 0;
+    for (std::size_t i = scan.start + 2; i + 1 < scan.end; ++i) {
+        if (bytes[i] == '\xFF' && (static_cast<std::uint8_t>(bytes[i + 1]) & 0xF8) == 0xD0)
+            change(marker++, bytes[i + 1]);
+    }
+    return bytes;
+}
+
 } // namespace test

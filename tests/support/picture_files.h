@@ -80,6 +80,17 @@ void WriteJpeg(const std::filesystem::path& path, int width, int height, const T
                const TJpegOptions& options = {});
 void WriteJpeg(const std::filesystem::path& path, int width, int height, Rgb colour);
 
+// Where each scan of a JPEG file's bytes lies, from its start-of-scan marker to the next marker
+// that is not a restart marker.
+struct TJpegScan {
+    std::size_t start;
+    std::size_t end;
+};
+std::vector<TJpegScan> JpegScans(const std::string& bytes);
+// Calls change with the index of each restart marker of the first scan and the byte that numbers
+// it, as damage to a camera's file changes them.
+std::string WithRestartMarkers(std::string bytes, const std::function<void(int, char&)>& change);
+
 // An EXIF segment whose first IFD holds one entry: the Orientation, unless told otherwise.
 struct TExif {
     unsigned value = 1;

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <stdexcept>
 #include <thread>
@@ -28,6 +29,13 @@ void TempCurrentDir::TearDown() {
 
 void PrintTo(const Rgb& colour, std::ostream* os) {
     *os << "rgb(" << int{colour.r} << ", " << int{colour.g} << ", " << int{colour.b} << ")";
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot read " + path.string());
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 void WriteFile(const fs::path& path, std::string_view bytes) {

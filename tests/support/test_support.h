@@ -39,6 +39,7 @@ struct Rgb {
 void PrintTo(const Rgb& colour, std::ostream* os);
 
 void WriteFile(const std::filesystem::path& path, std::string_view bytes);
+std::string ReadFile(const std::filesystem::path& path);
 // Appends the low `bytes` bytes of value, the least significant first unless bigEndian.
 void Append(std::string& out, std::uint32_t value, int bytes, bool bigEndian = false);
 
