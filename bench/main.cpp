@@ -36,6 +36,15 @@ constexpr int ThumbWidth = 100;
 constexpr int ThumbHeight = 110;
 constexpr std::int64_t MiB = 1024 * 1024;
 
+// The display's scale factor (--scale): a thumbnail holds this many pixels on each axis for each
+// of its size, and the floors decode what covers them. Quality is judged at scale 1 only, where the
+// references are made.
+double g_scale = 1;
+
+int ThumbPixels(int side) {
+    return static_cast<int>(std::lround(side * g_scale));
+}
+
 struct TOptions {
     bool quick = false;
     bool synthetic = false;
@@ -44,6 +53,7 @@ struct TOptions {
     fs::path json = "bench-report.json";
     // Which parts run: photos, portraits, small, button2, many, big; all when empty.
     std::string only;
+    double scale = 1;
     bool Runs(const std::string& part) const {
         return only.empty() || ("," + only + ",").find("," + part + ",") != std::string::npos;
     }
@@ -58,7 +68,8 @@ void Usage() {
         << OMBREL_BENCH_CORPUS
         << ")\n"
            "  --json    where the report goes (default bench-report.json)\n"
-           "  --only    parts, comma-separated: photos, portraits, small, button2, many, big\n";
+           "  --only    parts, comma-separated: photos, portraits, small, button2, many, big\n"
+           "  --scale   the display's scale factor, as QT_SCALE_FACTOR sets it (default 1)\n";
 }
 
 TOptions ParseOptions(int argc, char** argv) {
@@ -78,6 +89,8 @@ TOptions ParseOptions(int argc, char** argv) {
             options.json = argv[++i];
         } else if (argument == "--only" && hasValue) {
             options.only = argv[++i];
+        } else if (argument == "--scale" && hasValue) {
+            options.scale = std::max(1.0, std::atof(argv[++i]));
         } else {
             Usage();
             std::exit(argument == "--help" ? 0 : 2);
@@ -337,9 +350,10 @@ TTarget AtLeast(const std::string& what, double measured, const std::string& uni
 void BenchPhotos(const TCorpus& corpus, int runs, TReport& report) {
     const std::vector<fs::path> jpegs = PicturesIn(corpus.photosJpeg);
     const std::vector<fs::path> bmps = PicturesIn(corpus.photosBmp);
-    const std::vector<TPicture> references = References(jpegs);
+    const std::vector<TPicture> references =
+        g_scale == 1 ? References(jpegs) : std::vector<TPicture>{};
 
-    TJpegFloor jpegFloor(ThumbWidth, ThumbHeight);
+    TJpegFloor jpegFloor(ThumbPixels(ThumbWidth), ThumbPixels(ThumbHeight));
     const TLoaderRun jpeg = MeasureLoaders("12 MP JPEG, LoadJpegThumbnail", jpegs,
                                            {"libjpeg 1/8 decode",
                                             [&](const fs::path& file) {
@@ -363,6 +377,8 @@ void BenchPhotos(const TCorpus& corpus, int runs, TReport& report) {
         AtMost("12 MP JPEG: loader / 1/8 decode floor", jpeg.part.Ratio(), "x", 1.1));
     report.targets.push_back(
         AtMost("12 MP BMP: loader / reused-buffer read", bmp.part.Ratio(), "x", 3));
+    if (g_scale != 1)
+        return;
     report.targets.push_back(AtLeast("Quality: worst PSNR of the 12 MP JPEG thumbnails",
                                      WorstPsnr(jpeg.thumbnails, references), "dB", 45));
     report.targets.push_back(AtLeast("Quality: worst PSNR of the 12 MP BMP thumbnails",
@@ -373,7 +389,7 @@ void BenchPhotos(const TCorpus& corpus, int runs, TReport& report) {
 // loader uses, the reused-buffer read for a BMP. Each kind is shown beside the whole, for
 // information: the target is the whole's.
 void BenchSmallLoaders(const TCorpus& corpus, int runs, TReport& report) {
-    TSmallPictureFloor floor(ThumbWidth, ThumbHeight);
+    TSmallPictureFloor floor(ThumbPixels(ThumbWidth), ThumbPixels(ThumbHeight));
     const TLoaderRun small = MeasureLoaders(
         "Small pictures, the loaders", PicturesIn(corpus.small),
         {"decode floor",
@@ -395,9 +411,11 @@ void BenchPortraits(const TCorpus& corpus, int runs, TReport& report) {
     std::cout << "Computing the turned and converted references of " << files.size() << " pictures"
               << std::endl;
     std::vector<TPicture> references;
-    for (const fs::path& file : files)
-        references.push_back(PortraitAdobeReference(file, ThumbWidth, ThumbHeight));
-    TJpegFloor jpegFloor(ThumbWidth, ThumbHeight);
+    for (const fs::path& file : files) {
+        if (g_scale == 1)
+            references.push_back(PortraitAdobeReference(file, ThumbWidth, ThumbHeight));
+    }
+    TJpegFloor jpegFloor(ThumbPixels(ThumbWidth), ThumbPixels(ThumbHeight));
     const TLoaderRun run =
         MeasureLoaders("12 MP JPEG, Orientation 6, Adobe RGB, LoadJpegThumbnail", files,
                        {"libjpeg 1/8 decode",
@@ -408,6 +426,8 @@ void BenchPortraits(const TCorpus& corpus, int runs, TReport& report) {
     report.parts.push_back(run.part);
     report.targets.push_back(AtMost("12 MP JPEG, Orientation 6, Adobe RGB: loader / 1/8 decode",
                                     run.part.Ratio(), "x", 1.1));
+    if (g_scale != 1)
+        return;
     report.targets.push_back(AtLeast("Quality: worst PSNR of the turned Adobe RGB thumbnails",
                                      WorstPsnr(run.thumbnails, references), "dB", 45));
 }
@@ -536,7 +556,7 @@ void BenchBigPictures(const TCorpus& corpus, int runs, TReport& report) {
     const std::int64_t grown = hugeGrowth.Bytes();
     // Timed after that first load, which read the file from the disk and touched fresh memory:
     // the floor, run after it, would have had neither cost.
-    TJpegFloor jpegFloor(ThumbWidth, ThumbHeight);
+    TJpegFloor jpegFloor(ThumbPixels(ThumbWidth), ThumbPixels(ThumbHeight));
     std::vector<double> loaderRuns;
     std::vector<double> floorRuns;
     for (int run = 0; run < runs; ++run) {
@@ -591,6 +611,9 @@ int RunBench(const TOptions& options) {
 int main(int argc, char** argv) {
     const TOptions options = ParseOptions(argc, argv);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    g_scale = options.scale;
+    if (g_scale != 1)
+        setenv("QT_SCALE_FACTOR", std::to_string(g_scale).c_str(), 1);
     TApplication application;
     Application = &application;
     Application->Initialize();

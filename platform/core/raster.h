@@ -78,6 +78,10 @@ public:
     virtual const std::vector<std::uint8_t>& Profile() const = 0;
     // Raises the decoder's own error for a picture of this size that memory cannot hold.
     [[noreturn]] virtual void NoMemory() const = 0;
+    // Decodes from now on at a size of at least width by height pixels where the file allows it:
+    // a decoder that decodes at several sizes moves to a larger one when the one it was given would
+    // give fewer. The others keep the file's size.
+    virtual void Cover(int /*width*/, int /*height*/) {}
 };
 
 // Whether the raster work may use its kernels written for AVX2: the processor has AVX2 and FMA,

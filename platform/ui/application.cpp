@@ -4,6 +4,7 @@
 #include "platform/core/main_thread_queue.h"
 #include "platform/core/thread.h"
 #include "platform/ui/application_p.h"
+#include "platform/ui/bitmap_p.h"
 #include "platform/ui/control_widget_p.h"
 #include "platform/ui/form_loader_p.h"
 
@@ -13,6 +14,7 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScreen>
 
 #include <array>
 #include <cerrno>
@@ -156,6 +158,10 @@ void TApplication::LoadForm(TForm& form, const AnsiString& className,
                             const TPublishedMembers& published) {
     AssertUiThread();
     LoadStoredLayout(form, className, published);
+    // Sizes are the display's logical pixels, as Qt's are; the thumbnails that the program makes
+    // hold the pixels of the screen that the window is on.
+    if (const QWidget* window = WidgetOf(form).widget)
+        SetMadeBitmapDensity(window->screen()->devicePixelRatio());
     if (const TNotifyEvent onCreate = form.OnCreate())
         onCreate(&form);
     if (m_mainForm == nullptr)

@@ -23,6 +23,9 @@ public:
     int Width() const;
     int Height() const;
 
+    // Has the decoder decode, from now on, at a size that gives at least width by height pixels as
+    // the picture is seen, where it can (TPictureDecoder::Cover).
+    void Cover(int width, int height);
     // Decodes the whole picture as it is seen. Raises the decoder's errors.
     QImage Decode();
     // Decodes the whole picture stretched over target as it is seen: its rows flow through the
@@ -56,8 +59,18 @@ struct TPixels {
 // What a bitmap holds: pixels, or a picture still to be decoded.
 struct TBitmapImage {
     TPixelFormat format = pfDevice;
+    // Pixels held for each pixel of the bitmap's size, on each axis: the display's device pixel
+    // ratio for a bitmap that the program makes and sizes (a thumbnail), so that it is sharp on a
+    // high-density display; 1 for a picture from a file, which keeps the file's own pixels.
+    double density = 1;
+    // The size of the pixels' image is the bitmap's size times its density, each side rounded.
     std::variant<TPixels, TPendingPicture> content{TPixels{QImage(), QSize(0, 0)}};
 };
+
+// The density that bitmaps made from now on take: the device pixel ratio of the screen that the
+// form was made on. Set on the user-interface thread when a form is made, before a worker can run.
+void SetMadeBitmapDensity(double density);
+double DensityOf(const TBitmap& bitmap);
 
 // The bitmap's pixels; a picture still to be decoded is decoded whole first, and stays to be
 // decoded when that fails, so that every later use raises its error again.

@@ -9,6 +9,8 @@
 #include "platform/ui/colour_transform_p.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <sstream>
@@ -20,6 +22,8 @@ TRect Rect(int left, int top, int right, int bottom) {
 }
 
 namespace {
+
+std::atomic<double> g_madeBitmapDensity{1};
 
 std::string SizeText(int width, int height) {
     return std::to_string(width) + " by " + std::to_string(height);
@@ -59,6 +63,31 @@ TRect Bounds(const TBitmap& bitmap) {
     return Rect(0, 0, bitmap.Width(), bitmap.Height());
 }
 
+// A side in pixels of a side in the bitmap's own units, rounded to the nearest pixel.
+int PixelSide(int side, double density) {
+    return static_cast<int>(std::lround(side * density));
+}
+
+// The pixels of a rectangle of the bitmap, each edge rounded on its own, so that rectangles that
+// meet cover their pixels once.
+TRect PixelRect(const TRect& rect, double density) {
+    return Rect(PixelSide(rect.Left, density), PixelSide(rect.Top, density),
+                PixelSide(rect.Right, density), PixelSide(rect.Bottom, density));
+}
+
+// Each source pixel becomes a block of the destination, which is a whole multiple of the source on
+// each axis.
+void RepeatPixels(const TConstRgbRows& source, const TRgbRows& destination) {
+    const int across = destination.width / source.width;
+    const int down = destination.height / source.height;
+    for (int y = 0; y < destination.height; ++y) {
+        const std::uint8_t* from = source.Row(y / down);
+        std::uint8_t* to = destination.Row(y);
+        for (int x = 0; x < destination.width; ++x)
+            std::memcpy(to + std::ptrdiff_t{x} * 3, from + std::ptrdiff_t{x / across} * 3, 3);
+    }
+}
+
 // The pixels of a rectangle that lies inside the picture, as rows of their own.
 template <class TRows> TRows SubRows(const TRows& rows, const TRect& rect) {
     return {rows.data + rect.Top * rows.stride + rect.Left * 3, rows.stride, rect.Width(),
@@ -89,6 +118,13 @@ const TColourTransform* TPendingPicture::Colour() {
     if (!m_colour && !m_decoder->Profile().empty())
         m_colour = ColourTransformFor(m_decoder->Profile(), TProfilePixels::Rgb);
     return m_colour.get();
+}
+
+void TPendingPicture::Cover(int width, int height) {
+    if (SwapsAxes(m_orientation))
+        m_decoder->Cover(height, width);
+    else
+        m_decoder->Cover(width, height);
 }
 
 QImage TPendingPicture::Decode() {
@@ -148,6 +184,14 @@ TPixels& PixelsOf(const TBitmap& bitmap) {
     return std::get<TPixels>(image.content);
 }
 
+void SetMadeBitmapDensity(double density) {
+    g_madeBitmapDensity.store(density, std::memory_order_relaxed);
+}
+
+double DensityOf(const TBitmap& bitmap) {
+    return ImageOf(bitmap).density;
+}
+
 TPendingPicture* PendingPictureOf(const TBitmap& bitmap) {
     return std::get_if<TPendingPicture>(&ImageOf(bitmap).content);
 }
@@ -156,11 +200,14 @@ void SetPicture(TBitmap& bitmap, std::unique_ptr<TPictureDecoder> decoder, int o
     TBitmapImage& image = ImageOf(bitmap);
     image.content = TPendingPicture(std::move(decoder), orientation);
     image.format = pf24bit;
+    image.density = 1;
 }
 
 // TBitmap
 
-TBitmap::TBitmap() : m_image(std::make_unique<TBitmapImage>()), m_canvas(*this) {}
+TBitmap::TBitmap() : m_image(std::make_unique<TBitmapImage>()), m_canvas(*this) {
+    m_image->density = g_madeBitmapDensity.load(std::memory_order_relaxed);
+}
 
 TBitmap::~TBitmap() = default;
 
@@ -190,11 +237,13 @@ void TBitmap::SetHeight(int height) {
 void TBitmap::SetSize(int width, int height) {
     if (width == Width() && height == Height())
         return;
-    std::string problem = CheckPictureSize(width, height);
+    const int pixelWidth = PixelSide(width, m_image->density);
+    const int pixelHeight = PixelSide(height, m_image->density);
+    std::string problem = CheckPictureSize(pixelWidth, pixelHeight);
     QImage image;
     if (problem.empty()) {
-        image = MakeBlackImage(width, height);
-        if (image.isNull() && width != 0 && height != 0)
+        image = MakeBlackImage(pixelWidth, pixelHeight);
+        if (image.isNull() && pixelWidth != 0 && pixelHeight != 0)
             problem = "out of memory";
     }
     if (!problem.empty())
@@ -240,7 +289,7 @@ void TCanvas::FillRect(const TRect& rect) {
                                  static_cast<std::uint8_t>((colour >> 16) & 0xFF)};
     // The first row pixel by pixel, the others copied from it: every thumbnail is filled before its
     // picture is drawn, and three bytes copied at a time took about 5 microseconds of it.
-    const TRgbRows rows = SubRows(PixelsOf(m_bitmap).Rows(), area);
+    const TRgbRows rows = SubRows(PixelsOf(m_bitmap).Rows(), PixelRect(area, DensityOf(m_bitmap)));
     std::uint8_t* first = rows.Row(0);
     for (int x = 0; x < rows.width; ++x)
         std::memcpy(first + std::ptrdiff_t{x} * 3, rgb, 3);
@@ -272,9 +321,24 @@ void TCanvas::CopyRect(const TRect& destination, TCanvas* source, const TRect& s
     // The destination's rows first: taking them detaches it from any image that shares its pixels,
     // and decodes it if it was a picture still to be decoded (the source too, when it is the same
     // bitmap).
-    const TRgbRows target = SubRows(PixelsOf(m_bitmap).Rows(), to);
-    if (TPendingPicture* picture = PendingPictureOf(source->m_bitmap);
-        picture != nullptr && from == Bounds(source->m_bitmap)) {
+    const TRgbRows target = SubRows(PixelsOf(m_bitmap).Rows(), PixelRect(to, DensityOf(m_bitmap)));
+    TPendingPicture* picture = PendingPictureOf(source->m_bitmap);
+    const bool whole = picture != nullptr && from == Bounds(source->m_bitmap);
+    if (whole) {
+        // A decoder that can decode at several sizes gives the target at least its pixels; the
+        // size chosen for the bitmap's may give a high-density display's fewer.
+        picture->Cover(target.width, target.height);
+        from = Bounds(source->m_bitmap);
+    }
+    const TRect fromPixels = PixelRect(from, DensityOf(source->m_bitmap));
+    // A copy at its own size onto a bitmap of whole times the density stays an exact copy: each
+    // pixel becomes a block of its colour.
+    const bool repeats = to.Width() == from.Width() && to.Height() == from.Height() &&
+                         target.width != fromPixels.Width() &&
+                         target.width % fromPixels.Width() == 0 &&
+                         target.height % fromPixels.Height() == 0 &&
+                         target.width / fromPixels.Width() == target.height / fromPixels.Height();
+    if (whole && !repeats) {
         // A picture drawn whole, as a thumbnail is: decoded through the reduction, never held
         // whole.
         picture->DecodeStretched(target);
@@ -283,16 +347,23 @@ void TCanvas::CopyRect(const TRect& destination, TCanvas* source, const TRect& s
     const TPixels& pixels = PixelsOf(source->m_bitmap);
     if (&source->m_bitmap == &m_bitmap) {
         // Within one bitmap the two rectangles may overlap: read from a copy.
-        const QImage copy = pixels.image.copy(from.Left, from.Top, from.Width(), from.Height());
+        const QImage copy = pixels.image.copy(fromPixels.Left, fromPixels.Top, fromPixels.Width(),
+                                              fromPixels.Height());
         StretchRgb({copy.constBits(), copy.bytesPerLine(), copy.width(), copy.height()}, target);
         return;
     }
-    StretchRgb(SubRows(pixels.ConstRows(), from), target);
+    const TConstRgbRows copied = SubRows(pixels.ConstRows(), fromPixels);
+    if (repeats)
+        RepeatPixels(copied, target);
+    else
+        StretchRgb(copied, target);
 }
 
 TColor TCanvas::Pixel(int x, int y) const {
     if (x < 0 || y < 0 || x >= m_bitmap.Width() || y >= m_bitmap.Height())
         return clBlack;
-    const std::uint8_t* pixel = PixelsOf(m_bitmap).ConstRows().Row(y) + std::ptrdiff_t{x} * 3;
+    const double density = DensityOf(m_bitmap);
+    const std::uint8_t* pixel = PixelsOf(m_bitmap).ConstRows().Row(static_cast<int>(y * density)) +
+                                std::ptrdiff_t{static_cast<int>(x * density)} * 3;
     return TColor{pixel[0]} | TColor{pixel[1]} << 8 | TColor{pixel[2]} << 16;
 }

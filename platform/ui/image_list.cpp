@@ -56,15 +56,17 @@ int TImageList::Add(TBitmap* image, TBitmap* /*mask*/) {
     const std::string problem = "Cannot add a picture to image list " + Name().str() + ": ";
     if (image == nullptr)
         throw Exception(AnsiString(problem + "there is no picture"));
-    const QImage& pixels = PixelsOf(*image).image;
-    if (pixels.size() != m_store->size)
-        throw Exception(AnsiString(problem + "it is " + SizeText(pixels.width(), pixels.height()) +
+    if (image->Width() != Width() || image->Height() != Height())
+        throw Exception(AnsiString(problem + "it is " + SizeText(image->Width(), image->Height()) +
                                    ", the list holds " + SizeText(Width(), Height())));
+    const QImage& pixels = PixelsOf(*image).image;
     // A deep copy of exactly the list's size: later drawing on the bitmap must not reach the list,
     // and an implicitly shared copy would pin the bitmap's whole buffer.
     QImage copy = pixels.convertToFormat(QImage::Format_RGB888).copy();
     if (copy.isNull())
         throw Exception(AnsiString(problem + "out of memory"));
+    // Painted at the list's size, with every pixel that a high-density display can show.
+    copy.setDevicePixelRatio(DensityOf(*image));
     m_store->images.push_back(std::move(copy));
     emit m_store->Changed(false);
     return Count() - 1;

@@ -575,6 +575,11 @@ public:
         NamingOutOfMemory(m_data->fileName, [&] { m_data->Decode(m_scale, sink); });
     }
 
+    void Cover(int width, int height) override {
+        while (m_scale != jsFullSize && (Width() < width || Height() < height))
+            m_scale = static_cast<TJPEGScale>(m_scale - 1);
+    }
+
     [[noreturn]] void NoMemory() const override {
         throw EOutOfMemory("Cannot read picture " + m_data->fileName + ": out of memory for a " +
                            std::to_string(Width()) + " by " + std::to_string(Height()) +

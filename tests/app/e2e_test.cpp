@@ -3,6 +3,7 @@
 // and the exit code.
 
 #include "tests/support/picture_files.h"
+#include "tests/support/reduction_reference.h"
 #include "tests/support/stored_layout.h"
 #include "tools/x11_driver.h"
 
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -88,6 +90,8 @@ protected:
         x11::Launch launch;
         launch.program = program.path;
         launch.environment = {{"DISPLAY", m_server->Name()}, {"QT_QPA_PLATFORM", "xcb"}};
+        if (m_scale != 1)
+            launch.environment["QT_SCALE_FACTOR"] = std::to_string(m_scale);
         launch.workingDir = fs::current_path();
         launch.addressSpaceBytes = m_addressSpaceBytes;
         m_program = std::make_unique<x11::Process>(launch);
@@ -133,6 +137,9 @@ protected:
         return std::nullopt;
     }
 
+    // The display's scale factor: the layout's sizes are logical pixels, the screen's these times
+    // as many.
+    double m_scale = 1;
     std::uint64_t m_addressSpaceBytes = 0;
     std::unique_ptr<x11::VirtualDisplay> m_server;
     std::unique_ptr<x11::Display> m_display;
@@ -268,6 +275,135 @@ TEST_F(EndToEnd, APictureThatMemoryCannotHoldIsReportedByNameAndCause) {
     m_display->RequestClose(*box);
     EXPECT_EQ(CloseWindow(5s), std::optional<int>(0));
 }
+
+// --- On a high-density display ---
+
+// A rectangle of the layout in the screen's pixels at scale.
+x11::Rect Scaled(const x11::Rect& rect, double scale) {
+    const auto side = [scale](int length) {
+        return static_cast<int>(std::lround(length * scale));
+    };
+    return {side(rect.x), side(rect.y), side(rect.x + rect.width) - side(rect.x),
+            side(rect.y + rect.height) - side(rect.y)};
+}
+
+constexpr x11::Rgb Magenta{230, 20, 230};
+constexpr int DetailWidth = 12 * ThumbWidth;
+constexpr int DetailHeight = 12 * ThumbHeight;
+
+// Cells of 9 by 11 pixels in colours of their own, in a magenta frame, twelve times the thumbnail's
+// size: hard edges everywhere, as photographs have, and detail that a thumbnail of 100 by 110
+// pixels cannot show but one at the display's density can.
+test::Rgb Detail(int x, int y) {
+    constexpr int Frame = 48;
+    if (x < Frame || y < Frame || x >= DetailWidth - Frame || y >= DetailHeight - Frame)
+        return ToTest(Magenta);
+    auto hash = static_cast<unsigned>(x / 9 * 7919 + y / 11 * 104729);
+    hash = (hash ^ (hash >> 16)) * 0x7FEB352DU;
+    hash = (hash ^ (hash >> 15)) * 0x846CA68BU;
+    hash ^= hash >> 16;
+    return {static_cast<std::uint8_t>(hash), static_cast<std::uint8_t>(hash >> 8),
+            static_cast<std::uint8_t>(hash >> 16)};
+}
+
+// The PSNR of the first thumbnail read back from the screen against the picture reduced to its
+// size there, in dB.
+double ThumbnailSharpness(const x11::Picture& gallery) {
+    const auto frame = gallery.BoundsOf(Magenta, 40);
+    if (!frame)
+        return 0;
+    const x11::Picture shown = gallery.Crop(*frame);
+    std::vector<std::uint8_t> pixels;
+    for (int y = 0; y < DetailHeight; ++y) {
+        for (int x = 0; x < DetailWidth; ++x) {
+            const test::Rgb colour = Detail(x, y);
+            pixels.insert(pixels.end(), {colour.r, colour.g, colour.b});
+        }
+    }
+    const TConstRgbRows picture{pixels.data(), DetailWidth * 3, DetailWidth, DetailHeight};
+    double squares = 0;
+    for (int channel = 0; channel < 3; ++channel) {
+        const std::vector<double> reference =
+            test::LanczosReduce(picture, shown.Width(), shown.Height(), channel);
+        for (int y = 0; y < shown.Height(); ++y) {
+            for (int x = 0; x < shown.Width(); ++x) {
+                const x11::Rgb colour = shown.At(x, y);
+                const std::uint8_t value =
+                    channel == 0 ? colour.r : (channel == 1 ? colour.g : colour.b);
+                const double error =
+                    value - std::clamp(reference[std::size_t(y * shown.Width() + x)], 0.0, 255.0);
+                squares += error * error;
+            }
+        }
+    }
+    const double mean = squares / (3.0 * shown.Width() * shown.Height());
+    return 10 * std::log10(255.0 * 255.0 / std::max(mean, 1e-9));
+}
+
+TEST_P(EachProgram, AtScaleTwoShowsItsLayoutAndSharpThumbnails) {
+    m_scale = 2;
+    test::WriteBmp("DATA/DETAIL.BMP", DetailWidth, DetailHeight, Detail);
+    ASSERT_TRUE(Start(GetParam()));
+    EXPECT_EQ(m_client.width, 2 * ClientSize.width);
+    EXPECT_EQ(m_client.height, 2 * ClientSize.height);
+    const x11::Picture shot = Shot();
+    const x11::Rect plain = Scaled(PlainForm, 2);
+    const x11::Rgb face = shot.At(plain.x, plain.y);
+    EXPECT_EQ(shot.CountDiffering(plain, face), 0);
+    EXPECT_GT(shot.CountDiffering(Scaled(Button1, 2), face), 800) << "Button1, twice as large";
+    EXPECT_EQ(shot.CountDiffering(Scaled(Button2, 2), face) > 800, GetParam().hasButton2);
+
+    Press(Scaled(Button1, 2));
+    const x11::Rect gallery = Scaled(Gallery, 2).Offset({m_client.x, m_client.y});
+    const auto deadline = Clock::now() + 20s;
+    std::optional<x11::Rect> frame;
+    x11::Picture shown;
+    while (!frame && Clock::now() < deadline) {
+        shown = m_display->Grab(gallery);
+        frame = shown.BoundsOf(Magenta, 40);
+    }
+    ASSERT_TRUE(frame) << "the thumbnail is shown";
+    ExpectRectNear(*frame, 2 * ThumbWidth, 2 * ThumbHeight, 2);
+    const double sharpness = ThumbnailSharpness(shown);
+    RecordProperty("psnr_scale_2", std::to_string(sharpness));
+    EXPECT_GT(sharpness, 35) << "the thumbnail holds the display's pixels";
+    EXPECT_EQ(CloseWindow(5s), std::optional<int>(0));
+}
+
+class AtScale : public EndToEnd, public ::testing::WithParamInterface<double> {
+protected:
+    // The sharpness of the thumbnail of the detailed picture, shown by OmbrelMT at m_scale.
+    double ShownSharpness() {
+        if (!Start(OmbrelMT))
+            return 0;
+        Press(Scaled(Button1, m_scale));
+        const x11::Rect gallery = Scaled(Gallery, m_scale).Offset({m_client.x, m_client.y});
+        const auto deadline = Clock::now() + 20s;
+        x11::Picture shown = m_display->Grab(gallery);
+        while (!shown.BoundsOf(Magenta, 40) && Clock::now() < deadline)
+            shown = m_display->Grab(gallery);
+        const double sharpness = ThumbnailSharpness(shown);
+        EXPECT_EQ(CloseWindow(5s), std::optional<int>(0));
+        m_program.reset();
+        return sharpness;
+    }
+};
+
+// The same comparison, at the display's density and at scale 1: within 4 dB of each other.
+TEST_P(AtScale, ThumbnailsAreAsSharpAsAtScaleOne) {
+    test::WriteBmp("DATA/DETAIL.BMP", DetailWidth, DetailHeight, Detail);
+    const double atOne = ShownSharpness();
+    m_scale = GetParam();
+    const double atScale = ShownSharpness();
+    RecordProperty("psnr_scale_1", std::to_string(atOne));
+    RecordProperty("psnr_at_scale", std::to_string(atScale));
+    EXPECT_GT(atOne, 35);
+    EXPECT_GE(atScale, atOne - 4) << "at scale 1: " << atOne << " dB";
+}
+
+INSTANTIATE_TEST_SUITE_P(, AtScale, ::testing::Values(1.5, 2.0), [](const auto& row) {
+    return row.param == 1.5 ? std::string("OneAndAHalf") : std::string("Two");
+});
 
 INSTANTIATE_TEST_SUITE_P(, EachProgram, ::testing::Values(Ombrel, OmbrelMT),
                          [](const auto& row) { return std::string(row.param.name); });
