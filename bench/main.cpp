@@ -9,6 +9,8 @@
 #include "bench/picture_files.h"
 #include "bench/reference.h"
 #include "bench/report.h"
+#include "platform/core/thread_p.h"
+#include "platform/ui/application_p.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -289,7 +291,7 @@ double Button1Fill(const fs::path& folder, std::size_t expected) {
     fs::current_path(folder);
     const double seconds = SecondsOf([] {
         Form1->Button1Click(nullptr);
-        Application->ProcessMessages();
+        ProcessMessages();
     });
     ExpectGallery(expected, "Button1 in " + folder.string());
     return seconds;
@@ -315,7 +317,7 @@ TButton2Fill Button2Fill(const fs::path& folder, std::size_t expected) {
         fill.lateness.push_back(
             std::max(0.0, std::chrono::duration<double>(now - last).count() - 1e-3));
         last = now;
-        if (TThread::LiveCount() == 0)
+        if (LiveThreadCount() == 0)
             loop.quit();
     });
     const TClock::time_point start = TClock::now();
@@ -324,7 +326,7 @@ TButton2Fill Button2Fill(const fs::path& folder, std::size_t expected) {
     timer.start();
     loop.exec();
     timer.stop();
-    Application->ProcessMessages();
+    ProcessMessages();
     fill.seconds = SecondsSince(start);
     ExpectGallery(expected, "Button2 in " + folder.string());
     return fill;
@@ -332,7 +334,7 @@ TButton2Fill Button2Fill(const fs::path& folder, std::size_t expected) {
 
 void ClearGallery() {
     Form1->ClearGallery();
-    Application->ProcessMessages();
+    ProcessMessages();
 }
 
 TTarget AtMost(const std::string& what, double measured, const std::string& unit, double limit) {
@@ -583,7 +585,7 @@ int RunBench(const TOptions& options) {
     const fs::path start = fs::current_path();
 
     Form1->Show();
-    Application->ProcessMessages();
+    ProcessMessages();
     if (options.Runs("photos"))
         BenchPhotos(corpus, options.runs, report);
     if (options.Runs("portraits"))
@@ -617,8 +619,8 @@ int main(int argc, char** argv) {
     TApplication application;
     Application = &application;
     Application->Initialize();
-    Application->SetExceptionPresenter(
-        [](const AnsiString& message) { Shown().push_back(message.str()); });
+    SetExceptionPresenter(*Application,
+                          [](const AnsiString& message) { Shown().push_back(message.str()); });
     int result = 1;
     try {
         Application->CreateForm(Form1);

@@ -98,19 +98,6 @@ int AnsiString::Pos(const AnsiString& text) const {
     return found == std::string::npos ? 0 : static_cast<int>(found) + 1;
 }
 
-AnsiString AnsiString::SubString(int index, int count) const {
-    if (count <= 0)
-        return {};
-    // Work in 64 bits so that index + count cannot overflow.
-    const long long first = std::max<long long>(index, 1);
-    const long long end =
-        std::min<long long>(static_cast<long long>(index) + count, Length() + 1LL);
-    if (first >= end)
-        return {};
-    return AnsiString(
-        m_text.substr(static_cast<std::size_t>(first - 1), static_cast<std::size_t>(end - first)));
-}
-
 AnsiString AnsiString::UpperCase() const {
     if (IsAscii(m_text))
         return AnsiString(AsciiUpperCase(m_text));
@@ -122,8 +109,4 @@ AnsiString AnsiString::UpperCase() const {
 AnsiString& AnsiString::operator+=(const AnsiString& other) {
     m_text += other.m_text;
     return *this;
-}
-
-AnsiString AnsiUpperCase(const AnsiString& text) {
-    return text.UpperCase();
 }

@@ -20,8 +20,6 @@ public:
 
     // 1-based position of the first occurrence of text, bytes compared exactly; 0 when absent.
     int Pos(const AnsiString& text) const;
-    // Count bytes from the 1-based index; clipped to the string.
-    AnsiString SubString(int index, int count) const;
     // Letter case of the user's text: Unicode-aware for UTF-8 (so "straße" becomes "STRASSE"),
     // ASCII letters only for bytes that are not valid UTF-8.
     AnsiString UpperCase() const;
@@ -35,5 +33,3 @@ public:
 private:
     std::string m_text;
 };
-
-AnsiString AnsiUpperCase(const AnsiString& text);

@@ -1,4 +1,5 @@
 #include "platform/core/thread.h"
+#include "platform/core/thread_p.h"
 
 #include "platform/core/exception.h"
 #include "platform/core/main_thread_queue.h"
@@ -105,7 +106,7 @@ void TThread::Resume() {
     m_start->Open();
 }
 
-int TThread::LiveCount() {
+int LiveThreadCount() {
     TLiveThreads& live = LiveThreads();
     std::lock_guard lock(live.mutex);
     return live.count;

@@ -30,8 +30,6 @@ public:
     // Blocks until every thread that was started has ended; the application calls it at shutdown.
     // A thread that was never resumed does not count: it will never run.
     static void WaitForAll();
-    // The threads started so far that have not ended yet.
-    static int LiveCount();
 
 protected:
     virtual void Execute() = 0;

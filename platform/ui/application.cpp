@@ -260,11 +260,12 @@ void TApplication::HandleException(std::exception_ptr exception) {
     }
 }
 
-void TApplication::SetExceptionPresenter(std::function<void(const AnsiString& message)> presenter) {
-    m_state->presenter = std::move(presenter);
+void SetExceptionPresenter(TApplication& application,
+                           std::function<void(const AnsiString& message)> presenter) {
+    application.m_state->presenter = std::move(presenter);
 }
 
-void TApplication::ProcessMessages() {
+void ProcessMessages() {
     AssertUiThread();
     QCoreApplication::processEvents(QEventLoop::AllEvents);
     QCoreApplication::sendPostedEvents();

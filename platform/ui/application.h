@@ -42,15 +42,12 @@ public:
     // Shows any thrown object: an Exception or another standard exception by its message, running
     // out of memory as such, anything else with an empty message.
     void HandleException(std::exception_ptr exception);
-    // Replaces the message box, for tests.
-    void SetExceptionPresenter(std::function<void(const AnsiString& message)> presenter);
-
-    TForm* MainForm() const { return m_mainForm; }
-    // Runs the messages that are waiting, then returns.
-    void ProcessMessages();
     AnsiString Title() const;
 
 private:
+    friend void SetExceptionPresenter(TApplication& application,
+                                      std::function<void(const AnsiString& message)> presenter);
+
     void Present(const AnsiString& message);
     void MainWindowClosed();
     void CloseMainThreadQueue();

@@ -194,12 +194,6 @@ void TButton::SetCaption(const AnsiString& caption) {
         button->setText(ToQString(caption));
 }
 
-void TButton::Click() {
-    AssertUiThread();
-    if (auto* button = static_cast<QPushButton*>(WidgetOf(*this).widget.data()))
-        button->click();
-}
-
 // TForm
 
 TForm::TForm(TComponent* owner) : TWinControl(owner) {

@@ -87,8 +87,6 @@ public:
     void SetCaption(const AnsiString& caption);
     const TNotifyEvent& OnClick() const { return m_onClick; }
     void SetOnClick(TNotifyEvent handler) { m_onClick = std::move(handler); }
-    // Delivers a click as the user's would be.
-    void Click();
 
 private:
     TNotifyEvent m_onClick;

@@ -1,6 +1,7 @@
 // The form as each program builds it from its stored layout: the same source runs against both.
 
 #include "tests/support/app_fixture.h"
+#include "tests/support/controls.h"
 #include "tests/support/picture_files.h"
 #include "tests/support/stored_layout.h"
 
@@ -58,10 +59,10 @@ TEST_F(FormLayoutTest, Button1RebuildsTheGallery) {
     std::filesystem::create_directory("DATA");
     test::WriteBmp("DATA/a.bmp", 8, 8, test::Rgb{255, 0, 0});
     test::WriteBmp("DATA/b.bmp", 8, 8, test::Rgb{0, 255, 0});
-    Form().Button1->Click();
+    test::Click(Form().Button1);
     std::filesystem::remove("DATA/a.bmp");
     test::WriteJpeg("DATA/c.jpg", 8, 8, test::Rgb{0, 0, 255});
-    Form().Button1->Click();
+    test::Click(Form().Button1);
     EXPECT_EQ(Captions(), (std::vector<std::string>{"B.BMP", "C.JPG"}));
     EXPECT_EQ(ImageIndices(), (std::vector<int>{0, 1}));
     EXPECT_EQ(ImageCount(), 2);

@@ -1,4 +1,5 @@
 #include "tests/fill/fill_fixture.h"
+#include "tests/support/controls.h"
 
 #include <filesystem>
 
@@ -13,7 +14,7 @@ TEST_F(ForegroundFillTest, FillsOneItemPerPictureInListOrder) {
     AddPicture("A.bmp", 0);
     AddPicture("c.JPEG", 2);
     AddPicture("notes.txt", 3);
-    Form().Button1->Click();
+    test::Click(Form().Button1);
     EXPECT_EQ(Captions(), (std::vector<std::string>{"A.BMP", "B.JPG", "C.JPEG"}));
     EXPECT_EQ(ImageIndices(), (std::vector<int>{0, 1, 2}));
     ASSERT_EQ(ImageCount(), 3);
@@ -29,7 +30,7 @@ TEST_F(ForegroundFillTest, SkipsWhatIsNoLoadablePicture) {
     test::WriteFile("DATA/one.jpg", "x");
     fs::create_symlink("missing.bmp", "DATA/gone.bmp"); // as a file removed since the scan
     AddPicture("z.bmp", 1);
-    Form().Button1->Click();
+    test::Click(Form().Button1);
     EXPECT_EQ(Captions(), (std::vector<std::string>{"A.BMP", "Z.BMP"}));
     EXPECT_EQ(ImageIndices(), (std::vector<int>{0, 1}));
     EXPECT_TRUE(test::ShownMessages().empty());
@@ -39,7 +40,7 @@ TEST_F(ForegroundFillTest, AFileThatFailsEndsTheFillAndIsShown) {
     AddPicture("a.bmp", 0);
     test::WriteFile("DATA/b.bmp", "BM but not a bitmap");
     AddPicture("c.bmp", 2);
-    Form().Button1->Click();
+    test::Click(Form().Button1);
     EXPECT_EQ(Captions(), std::vector<std::string>{"A.BMP"});
     EXPECT_EQ(ImageCount(), 1);
     ASSERT_EQ(test::ShownMessages().size(), 1U);
@@ -48,9 +49,9 @@ TEST_F(ForegroundFillTest, AFileThatFailsEndsTheFillAndIsShown) {
 
 TEST_F(ForegroundFillTest, AMissingDataFolderEmptiesTheGallery) {
     AddPicture("a.bmp", 0);
-    Form().Button1->Click();
+    test::Click(Form().Button1);
     fs::remove_all("DATA");
-    Form().Button1->Click();
+    test::Click(Form().Button1);
     EXPECT_TRUE(Captions().empty());
     EXPECT_EQ(ImageCount(), 0);
     EXPECT_TRUE(test::ShownMessages().empty());

@@ -2,7 +2,9 @@
 // fills: the fill ends, the readable pictures before any failure are shown, and every failure is an
 // error message that names its file.
 
+#include "platform/core/thread_p.h"
 #include "tests/fill/fill_fixture.h"
+#include "tests/support/controls.h"
 
 #include <atomic>
 #include <filesystem>
@@ -26,12 +28,12 @@ class HostileFolderTest : public test::FillTest {
 protected:
     void RunFill(TFill fill) {
         if (fill == TFill::Foreground) {
-            Form().Button1->Click();
+            test::Click(Form().Button1);
             return;
         }
-        Form().Button2->Click();
+        test::Click(Form().Button2);
         // Generous: ten thousand hand-offs on a loaded machine take a while.
-        ASSERT_TRUE(test::WaitUntil([] { return TThread::LiveCount() == 0; },
+        ASSERT_TRUE(test::WaitUntil([] { return LiveThreadCount() == 0; },
                                     [this] { PumpMessages(); }, std::chrono::seconds(25)));
         // The last hand-off, or the worker's error, may still be queued.
         PumpMessages();

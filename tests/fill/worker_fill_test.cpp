@@ -1,4 +1,6 @@
+#include "platform/core/thread_p.h"
 #include "tests/fill/fill_fixture.h"
+#include "tests/support/controls.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -10,8 +12,7 @@ namespace fs = std::filesystem;
 class WorkerFillTest : public test::FillTest {
 protected:
     bool WaitForWorkers() {
-        return test::WaitUntil([] { return TThread::LiveCount() == 0; },
-                               [this] { PumpMessages(); });
+        return test::WaitUntil([] { return LiveThreadCount() == 0; }, [this] { PumpMessages(); });
     }
     std::vector<std::string> Names(int count) {
         std::vector<std::string> names;
@@ -33,9 +34,9 @@ TEST_F(WorkerFillTest, GivesTheSameGalleryAsTheForegroundFill) {
     AddPicture("a.bmp", 0);
     fs::create_directories("DATA/folder.bmp");
     AddPicture("c.jpeg", 2);
-    Form().Button1->Click();
+    test::Click(Form().Button1);
     const std::vector<std::string> foreground = Captions();
-    Form().Button2->Click();
+    test::Click(Form().Button2);
     ASSERT_TRUE(WaitForWorkers());
     EXPECT_EQ(Captions(), foreground);
     EXPECT_EQ(ImageIndices(), (std::vector<int>{0, 1, 2}));
@@ -45,10 +46,10 @@ TEST_F(WorkerFillTest, GivesTheSameGalleryAsTheForegroundFill) {
 
 TEST_F(WorkerFillTest, ItemsArriveOneByOneWhileTheWindowKeepsWorking) {
     AddPictures(40);
-    Form().Button2->Click();
+    test::Click(Form().Button2);
     // The handler returned at once; items then arrive while this thread serves events.
     std::vector<int> countsSeen;
-    ASSERT_TRUE(test::WaitUntil([&] { return TThread::LiveCount() == 0; },
+    ASSERT_TRUE(test::WaitUntil([&] { return LiveThreadCount() == 0; },
                                 [&] {
                                     PumpMessages();
                                     if (countsSeen.empty() ||
@@ -64,7 +65,7 @@ TEST_F(WorkerFillTest, AFailingFileStopsTheWorkerAndIsShownOnce) {
     AddPicture("a.bmp", 0);
     test::WriteFile("DATA/b.jpg", "\xFF\xD8 not a JPEG after all");
     AddPicture("c.bmp", 2);
-    Form().Button2->Click();
+    test::Click(Form().Button2);
     ASSERT_TRUE(WaitForWorkers());
     ASSERT_TRUE(
         test::WaitUntil([] { return !test::ShownMessages().empty(); }, [this] { PumpMessages(); }));
@@ -76,9 +77,9 @@ TEST_F(WorkerFillTest, AFailingFileStopsTheWorkerAndIsShownOnce) {
 
 TEST_F(WorkerFillTest, AMissingDataFolderEmptiesTheGallery) {
     AddPicture("a.bmp", 0);
-    Form().Button1->Click();
+    test::Click(Form().Button1);
     fs::remove_all("DATA");
-    Form().Button2->Click();
+    test::Click(Form().Button2);
     ASSERT_TRUE(WaitForWorkers());
     EXPECT_TRUE(Captions().empty());
     EXPECT_EQ(ImageCount(), 0);
@@ -86,10 +87,10 @@ TEST_F(WorkerFillTest, AMissingDataFolderEmptiesTheGallery) {
 
 TEST_F(WorkerFillTest, Button1DuringAWorkerRunsFirstAndTheWorkerAppendsTheRest) {
     AddPictures(30);
-    Form().Button2->Click();
+    test::Click(Form().Button2);
     ASSERT_TRUE(test::WaitUntil([&] { return Form().ListView1->Items()->Count() >= 3; },
                                 [this] { PumpMessages(); }));
-    Form().Button1->Click(); // the worker waits at its next hand-off meanwhile
+    test::Click(Form().Button1); // the worker waits at its next hand-off meanwhile
     ASSERT_TRUE(WaitForWorkers());
     const std::vector<std::string> all = Names(30);
     const std::vector<std::string> captions = Captions();
@@ -104,7 +105,7 @@ TEST_F(WorkerFillTest, Button1DuringAWorkerRunsFirstAndTheWorkerAppendsTheRest) 
 TEST_F(WorkerFillTest, TenPressesEndWithTheLastWorkersItemsAndNoLeftovers) {
     AddPictures(12);
     for (int i = 0; i < 10; ++i)
-        Form().Button2->Click();
+        test::Click(Form().Button2);
     ASSERT_TRUE(WaitForWorkers());
     const std::vector<std::string> captions = Captions();
     // Every worker empties the gallery when it starts, so at least the last one's items remain,
@@ -125,12 +126,12 @@ TEST_F(WorkerFillTest, ClosingTheWindowMidFillReleasesAndWaitsForTheWorkers) {
     static int run = 0;
     AddPictures(6);
     for (int i = 0; i < 3; ++i)
-        Form().Button2->Click();
+        test::Click(Form().Button2);
     for (int pump = 0; pump < run % 5; ++pump)
         PumpMessages();
     ++run;
     CloseApplication();
-    EXPECT_EQ(TThread::LiveCount(), 0);
+    EXPECT_EQ(LiveThreadCount(), 0);
     EXPECT_EQ(test::ShownMessages(), std::vector<std::string>{});
 }
 

@@ -42,33 +42,6 @@ INSTANTIATE_TEST_SUITE_P(
                       PosCase{"AfterNonAsciiBytes", "caf\xC3\xA9.JPG", ".JPG", 6}),
     [](const auto& row) { return std::string(row.param.name); });
 
-struct SubStringCase {
-    const char* name;
-    int index;
-    int count;
-    const char* expected;
-};
-
-void PrintTo(const SubStringCase& row, std::ostream* os) {
-    *os << row.name;
-}
-
-class SubStringTest : public ::testing::TestWithParam<SubStringCase> {};
-
-TEST_P(SubStringTest, IsClippedToTheText) {
-    const SubStringCase& row = GetParam();
-    EXPECT_EQ(AnsiString("ABCDEF").SubString(row.index, row.count), AnsiString(row.expected));
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, SubStringTest,
-                         ::testing::Values(SubStringCase{"Inside", 2, 3, "BCD"},
-                                           SubStringCase{"PastTheEnd", 5, 10, "EF"},
-                                           SubStringCase{"StartsAfterTheEnd", 7, 1, ""},
-                                           SubStringCase{"StartsBeforeTheText", 0, 3, "AB"},
-                                           SubStringCase{"ZeroCount", 1, 0, ""},
-                                           SubStringCase{"HugeCount", 3, 2147483647, "CDEF"}),
-                         [](const auto& row) { return std::string(row.param.name); });
-
 struct UpperCaseCase {
     const char* name;
     std::string text;
@@ -84,7 +57,6 @@ class UpperCaseTest : public ::testing::TestWithParam<UpperCaseCase> {};
 TEST_P(UpperCaseTest, UpperCasesLetters) {
     const UpperCaseCase& row = GetParam();
     EXPECT_EQ(AnsiString(row.text).UpperCase().str(), row.expected);
-    EXPECT_EQ(AnsiUpperCase(AnsiString(row.text)).str(), row.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(

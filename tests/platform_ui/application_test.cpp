@@ -1,6 +1,8 @@
 #include "platform/core/main_thread_queue.h"
 #include "platform/core/thread.h"
 #include "platform/ui/application.h"
+#include "platform/ui/application_p.h"
+#include "tests/support/controls.h"
 #include "tests/support/test_support.h"
 
 #include <algorithm>
@@ -17,15 +19,15 @@ namespace {
 class ApplicationTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        Application->SetExceptionPresenter(
-            [this](const AnsiString& message) { m_shown.push_back(message.str()); });
+        SetExceptionPresenter(
+            *Application, [this](const AnsiString& message) { m_shown.push_back(message.str()); });
     }
     void TearDown() override {
-        Application->SetExceptionPresenter([](const AnsiString& message) {
+        SetExceptionPresenter(*Application, [](const AnsiString& message) {
             ADD_FAILURE() << "Unexpected message shown: " << message.str();
         });
     }
-    void Pump() { Application->ProcessMessages(); }
+    void Pump() { ProcessMessages(); }
 
     std::vector<std::string> m_shown;
 };
@@ -40,12 +42,12 @@ TEST_F(ApplicationTest, HandlerExceptionIsShownOnceAndClicksGoOn) {
             throw Exception("Cannot open file \".\\DATA\\A.JPG\": Permission denied");
     });
 
-    button.Click();
+    test::Click(&button);
     EXPECT_EQ(m_shown,
               std::vector<std::string>{"Cannot open file \".\\DATA\\A.JPG\": Permission denied"});
     EXPECT_EQ(sender, &button);
 
-    button.Click();
+    test::Click(&button);
     EXPECT_EQ(clicks, 2);
     EXPECT_EQ(m_shown.size(), 1u);
 }
@@ -53,7 +55,7 @@ TEST_F(ApplicationTest, HandlerExceptionIsShownOnceAndClicksGoOn) {
 TEST_F(ApplicationTest, NonExceptionFromHandlerShowsEmptyMessage) {
     TButton button(nullptr);
     button.SetOnClick([](TObject*) { throw 42; });
-    button.Click();
+    test::Click(&button);
     EXPECT_EQ(m_shown, std::vector<std::string>{""});
 }
 
@@ -94,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(ApplicationTest, AnErrorThatComesWhileAMessageIsShownWaitsForItToClose) {
     int open = 0;
     int mostOpen = 0;
-    Application->SetExceptionPresenter([&](const AnsiString& message) {
+    SetExceptionPresenter(*Application, [&](const AnsiString& message) {
         mostOpen = std::max(mostOpen, ++open);
         m_shown.push_back(message.str());
         if (message.str() == "first") {

@@ -1,4 +1,5 @@
 #include "platform/ui/application.h"
+#include "platform/ui/application_p.h"
 #include "platform/ui/control_widget_p.h"
 #include "platform/ui/graphics.h"
 #include "platform/ui/image_list.h"
@@ -34,7 +35,7 @@ std::unique_ptr<TImageList> ThumbnailList(TComponent* owner) {
 }
 
 void Pump() {
-    Application->ProcessMessages();
+    ProcessMessages();
 }
 
 // Ownership

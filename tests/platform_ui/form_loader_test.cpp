@@ -3,6 +3,7 @@
 #include "platform/ui/form_loader_p.h"
 #include "platform/ui/image_list.h"
 #include "platform/ui/list_view.h"
+#include "tests/support/controls.h"
 
 #include <QGuiApplication>
 #include <QPalette>
@@ -121,9 +122,9 @@ TEST(FormLoader, CreateFormRunsOnCreateBindsHandlersAndCentres) {
     EXPECT_EQ(form->Owner(), Application);
     EXPECT_TRUE(form->createdComplete);
 
-    form->OkButton->Click();
+    test::Click(form->OkButton);
     EXPECT_EQ(form->clickedBy, std::vector<TObject*>{form->OkButton});
-    form->CancelButton->Click(); // no handler bound: nothing happens
+    test::Click(form->CancelButton); // no handler bound: nothing happens
     EXPECT_EQ(form->clickedBy.size(), 1u);
 
     form->Show();

@@ -1,4 +1,5 @@
 #include "platform/ui/application.h"
+#include "platform/ui/application_p.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,7 @@ int main(int argc, char** argv) {
     application.Initialize();
     // A message box would wait for a user: a test that expects a message installs its own
     // presenter.
-    application.SetExceptionPresenter([](const AnsiString& message) {
+    SetExceptionPresenter(application, [](const AnsiString& message) {
         ADD_FAILURE() << "Unexpected message shown: " << message.str();
     });
     const int result = RUN_ALL_TESTS();

@@ -1,4 +1,6 @@
 #include "tests/support/app_fixture.h"
+#include "platform/core/thread_p.h"
+#include "platform/ui/application_p.h"
 
 #include "platform/ui/image_list_p.h"
 
@@ -20,8 +22,8 @@ void FormTest::SetUp() {
     m_application = std::make_unique<TApplication>();
     Application = m_application.get();
     Application->Initialize();
-    Application->SetExceptionPresenter(
-        [](const AnsiString& message) { ShownMessages().push_back(message.str()); });
+    SetExceptionPresenter(
+        *Application, [](const AnsiString& message) { ShownMessages().push_back(message.str()); });
     Application->CreateForm(Form1);
 }
 
@@ -29,8 +31,7 @@ void FormTest::TearDown() {
     if (m_application != nullptr) {
 #if OMBREL_MT
         // A worker still running would call on the form: let it finish its fill first.
-        EXPECT_TRUE(WaitUntil([] { return TThread::LiveCount() == 0; },
-                              [] { Application->ProcessMessages(); }));
+        EXPECT_TRUE(WaitUntil([] { return LiveThreadCount() == 0; }, [] { ProcessMessages(); }));
 #endif
         CloseApplication();
     }

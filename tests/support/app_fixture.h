@@ -4,6 +4,7 @@
 // the fills. Each test gets a fresh application, form and empty current directory.
 
 #include "app/fMain.h"
+#include "platform/ui/application_p.h"
 #include "tests/support/test_support.h"
 
 #include <memory>
@@ -29,7 +30,7 @@ protected:
     int ImageCount() const { return Form1->ImageList1->Count(); }
     // The colour at the centre of gallery image index.
     Rgb ImageCentre(int index) const;
-    void PumpMessages() { Application->ProcessMessages(); }
+    void PumpMessages() { ProcessMessages(); }
 
 private:
     std::unique_ptr<TApplication> m_application;
