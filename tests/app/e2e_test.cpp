@@ -331,7 +331,10 @@ double ThumbnailSharpness(const x11::Picture& gallery) {
                 const std::uint8_t value =
                     channel == 0 ? colour.r : (channel == 1 ? colour.g : colour.b);
                 const double error =
-                    value - std::clamp(reference[std::size_t(y * shown.Width() + x)], 0.0, 255.0);
+                    value - std::clamp(reference[static_cast<std::size_t>(y) *
+                                                     static_cast<std::size_t>(shown.Width()) +
+                                                 static_cast<std::size_t>(x)],
+                                       0.0, 255.0);
                 squares += error * error;
             }
         }
