@@ -5,9 +5,18 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 
+// The reduction is our own rather than a library's because a thumbnail is made from rows as the
+// decoders hand them over, top row or bottom row first, a JPEG strip or a piece of a BMP row at a
+// time, and from runs of one colour, so that no picture is ever held whole: a 100-megapixel
+// photograph, or a kilobyte that declares a hundred million pixels, costs a few rows of memory.
+// The resizers at hand take a picture that is held whole. Its quality and its speed are measured
+// against references: Lanczos-3 in double precision on every source pixel, and the decoders' own
+// floors (bench/README.md).
+//
 // A reduction is done in two steps. Whole source pixels are first summed in boxes, down to about
 // two and a half times the destination's size on each axis: plain integer sums that read each
 // source byte once. The box sums are then filtered with Lanczos-3 widened by the reduction, which
@@ -24,24 +33,150 @@ namespace {
 // The memory of a reduction, kept by each thread (thread_buffer.h): the column sums and a row's
 // floats are as wide as the picture, everything else is of the destination's size.
 struct TReductionMemory {
-    TKeptBuffer<std::uint16_t> narrowColumns;
     TKeptBuffer<std::uint32_t> columns;
-    TKeptBuffer<float> floats;
-    TKeptBuffer<TSums> solid;
-    TKeptBuffer<TPixel> sums;
+    TKeptBuffer<TSums> boxes;
     TKeptBuffer<float> slots;
     TKeptBuffer<const float*> rows;
+    TKeptBuffer<float> floats;
+    TKeptBuffer<TPixel> sums;
     TKeptBuffer<TInts> pairs;
 };
-
-// Box rows of at most this many rows sum their columns in 16 bits, which hold 257 bytes of 255:
-// the column sums then take half the cache, and twice as many are added in one instruction. A
-// 12-megapixel bitmap's thumbnail took a third less time.
-constexpr int MostNarrowBoxRows = 0xFFFF / 0xFF;
 
 TReductionMemory& ThreadReductionMemory() {
     thread_local TReductionMemory memory;
     return memory;
+}
+
+// A row's bytes added to column sums, the bulk of a large reduction's work: written in fixed
+// blocks, with no aliasing, so that the compiler makes vector code of it.
+void AddRowTo(const std::uint8_t* __restrict row, std::uint32_t* __restrict sums,
+              std::size_t count) {
+    constexpr std::size_t Block = 32;
+    std::size_t i = 0;
+    for (; i + Block <= count; i += Block)
+        for (std::size_t k = 0; k < Block; ++k)
+            sums[i + k] += row[i + k];
+    for (; i < count; ++i)
+        sums[i] += row[i];
+}
+
+// The filter across, in one of the two forms of resample_kernels.cpp: a box row, as its boxes' sums
+// or as a source row that is the whole box row, into a row of the destination's width, three
+// floats a pixel (out holds one more, for the last pixel's spare lane).
+class TFilterAcross {
+public:
+    TFilterAcross(const TGeometry& geometry, int destinationWidth, bool swapRedBlue)
+        : m_geometry(geometry), m_destinationWidth(destinationWidth), m_swapRedBlue(swapRedBlue) {}
+    virtual ~TFilterAcross() = default;
+    TFilterAcross(const TFilterAcross&) = delete;
+    TFilterAcross& operator=(const TFilterAcross&) = delete;
+
+    // A source row that is a whole box row by itself: its boxes are summed straight from its
+    // bytes, with no column sums to add up and clear.
+    virtual void Row(const std::uint8_t* row, int width, float* out) = 0;
+    // The sums of a box row's boxes.
+    virtual void Boxes(const TSums* sums, float* out) = 0;
+
+protected:
+    const TGeometry& m_geometry;
+    int m_destinationWidth;
+    bool m_swapRedBlue;
+};
+
+// Box sums as floats, and the taps in pairs of floats: the form for every processor.
+class TFloatFilter final : public TFilterAcross {
+public:
+    TFloatFilter(const TGeometry& geometry, int destinationWidth, bool swapRedBlue)
+        : TFilterAcross(geometry, destinationWidth, swapRedBlue),
+          m_floats(ThreadReductionMemory().floats,
+                   geometry.down.box == 1 ? static_cast<std::size_t>(geometry.across.size) * 3 + 1
+                                          : 0),
+          m_sums(ThreadReductionMemory().sums,
+                 static_cast<std::size_t>(geometry.across.Boxes() + geometry.SumsPadding())) {
+        // Read but never counted: the last pixel's spare lane and the taps past the last box.
+        if (geometry.down.box == 1)
+            m_floats.Data()[static_cast<std::size_t>(geometry.across.size) * 3] = 0;
+        std::fill_n(m_sums.Data() + geometry.across.Boxes(), geometry.SumsPadding(), TPixel{});
+    }
+
+    void Row(const std::uint8_t* row, int width, float* out) override {
+        Kernels().wholeRowSums(row, width, m_geometry.across.box, m_floats.Data(), m_sums.Data());
+        Filter(out);
+    }
+
+    void Boxes(const TSums* sums, float* out) override {
+        for (int i = 0, boxes = m_geometry.across.Boxes(); i < boxes; ++i)
+            m_sums.Data()[i] = __builtin_convertvector(sums[i], TPixel);
+        Filter(out);
+    }
+
+private:
+    void Filter(float* out) {
+        Kernels().filterAcross(m_sums.Data(), m_geometry, m_destinationWidth, m_swapRedBlue, out);
+    }
+
+    TBorrowedBuffer<float> m_floats; // a whole row's bytes, as floats
+    TBorrowedBuffer<TPixel> m_sums;  // of one box row's boxes
+};
+
+// Box sums in pairs of 16 bits, and the taps in 16-bit weights (TGeometry::integer): the form
+// for a processor with AVX2, where every box row is one row and every box at most two pixels.
+class TIntegerFilter final : public TFilterAcross {
+public:
+    TIntegerFilter(const TGeometry& geometry, int destinationWidth, bool swapRedBlue)
+        : TFilterAcross(geometry, destinationWidth, swapRedBlue),
+          m_pairs(ThreadReductionMemory().pairs, PairsSize()) {
+        std::fill_n(m_pairs.Data(), PairsSize(), TInts{});
+    }
+
+    void Row(const std::uint8_t* row, int width, float* out) override {
+        Kernels().wholeRowPairs(row, width, m_geometry.across.box, Pairs());
+        Filter(out);
+    }
+
+    // The pairs that WholeRowPairsAvx2 makes of a whole row; the sums of a geometry for the
+    // integer filter are at most 510, so they fit in 16 bits.
+    void Boxes(const TSums* sums, float* out) override {
+        using TShorts = std::int16_t __attribute__((vector_size(16)));
+        auto lane = [](std::uint32_t value) {
+            return static_cast<std::int16_t>(value);
+        };
+        const TPairs pairs = Pairs();
+        for (int i = 0, boxes = m_geometry.across.Boxes(); i < boxes; ++i) {
+            const TSums one = sums[i];
+            const TSums two = i + 1 < boxes ? sums[i + 1] : TSums{};
+            const TShorts pair = {lane(one[0]),
+                                  lane(two[0]),
+                                  lane(one[1]),
+                                  lane(two[1]),
+                                  lane(one[2]),
+                                  lane(two[2]),
+                                  0,
+                                  0};
+            std::memcpy(pairs.Of(i), &pair, sizeof pair);
+        }
+        Filter(out);
+    }
+
+private:
+    std::size_t PairsSize() const {
+        return 2 * static_cast<std::size_t>(m_geometry.PairsOfEachParity());
+    }
+    TPairs Pairs() const {
+        return {m_pairs.Data(), m_pairs.Data() + m_geometry.PairsOfEachParity()};
+    }
+    void Filter(float* out) {
+        Kernels().integerFilterAcross(Pairs(), m_geometry, m_destinationWidth, m_swapRedBlue, out);
+    }
+
+    TBorrowedBuffer<TInts> m_pairs; // TPairs, even then odd
+};
+
+std::unique_ptr<TFilterAcross> MakeFilterAcross(const TGeometry& geometry, int destinationWidth,
+                                                bool swapRedBlue) {
+    if (geometry.integer)
+        return std::make_unique<TIntegerFilter>(geometry, destinationWidth, swapRedBlue);
+    return std::make_unique<TFloatFilter>(geometry, destinationWidth, swapRedBlue);
 }
 
 // Rows of floats as long as TKernels::sumDown reads them.
@@ -71,33 +206,20 @@ public:
           m_across(m_geometry->across), m_down(m_geometry->down),
           m_slotCount(std::max(1, m_down.taps.MostCount())),
           m_rowValues(static_cast<std::size_t>(destination.width) * 3),
-          m_slotStride(RoundUpToStep(m_rowValues + 1)), m_narrow(m_down.box <= MostNarrowBoxRows),
-          m_narrowRun(m_narrow ? MostNarrowBoxRows / m_down.box : 0),
-          m_narrowColumns(ThreadReductionMemory().narrowColumns, m_narrow ? ColumnCount() : 0),
-          m_columns(ThreadReductionMemory().columns, m_narrow ? 0 : ColumnCount()),
-          m_floats(ThreadReductionMemory().floats,
-                   m_down.box == 1 ? static_cast<std::size_t>(width) * 3 + 1 : 0),
-          m_solid(ThreadReductionMemory().solid, static_cast<std::size_t>(m_across.Boxes())),
-          m_sums(ThreadReductionMemory().sums,
-                 static_cast<std::size_t>(m_across.Boxes() + m_geometry->SumsPadding())),
+          m_slotStride(RoundUpToStep(m_rowValues + 1)),
+          m_filter(MakeFilterAcross(*m_geometry, destination.width, layout.bgr)),
+          m_columns(ThreadReductionMemory().columns, ColumnCount()),
+          m_boxes(ThreadReductionMemory().boxes, static_cast<std::size_t>(m_across.Boxes())),
           m_slots(ThreadReductionMemory().slots,
                   m_slotStride * static_cast<std::size_t>(m_slotCount)),
           m_rows(ThreadReductionMemory().rows, static_cast<std::size_t>(m_slotCount)),
-          m_pairs(ThreadReductionMemory().pairs, PairsSize()), m_dirtyFrom(width),
-          m_nextRow(layout.bottomUp ? destination.height - 1 : 0) {
-        // Read but never counted: the spare lanes past the last pixel, the taps past the last box,
-        // and the slots' padding; zero, so that they are finite.
-        if (m_narrow)
-            std::fill_n(m_narrowColumns.Data(), ColumnCount(), std::uint16_t{0});
-        else
-            std::fill_n(m_columns.Data(), ColumnCount(), 0U);
-        if (m_down.box == 1)
-            m_floats.Data()[static_cast<std::size_t>(width) * 3] = 0;
-        std::fill_n(m_solid.Data(), static_cast<std::size_t>(m_across.Boxes()), TSums{});
-        std::fill_n(m_sums.Data() + m_across.Boxes(), m_geometry->SumsPadding(), TPixel{});
+          m_dirtyFrom(width), m_nextRow(layout.bottomUp ? destination.height - 1 : 0) {
+        // Read but never counted: the last column's spare lane and the slots' padding; zero, so
+        // that they are finite.
+        std::fill_n(m_columns.Data(), ColumnCount(), 0U);
+        std::fill_n(m_boxes.Data(), static_cast<std::size_t>(m_across.Boxes()), TSums{});
         for (int slot = 0; slot < m_slotCount; ++slot)
             std::fill(Slot(slot) + m_rowValues, Slot(slot) + m_slotStride, 0.0F);
-        std::fill_n(m_pairs.Data(), PairsSize(), TInts{});
     }
 
     bool Complete() const { return m_delivered == m_height; }
@@ -107,19 +229,14 @@ public:
 
     void Pixels(int count, const std::uint8_t* pixels) override {
         if (m_down.box == 1 && count == m_width) {
-            // A whole row that is a whole box row, as in most small pictures: its boxes are
-            // summed straight from its bytes, with no column sums to add up and clear.
+            // A whole row that is a whole box row, as in most small pictures.
             m_wholeRow = pixels;
             Advance(count);
             m_wholeRow = nullptr;
             return;
         }
-        const std::ptrdiff_t at = std::ptrdiff_t{m_x} * 3;
-        if (m_narrow)
-            Kernels().addNarrowRow(pixels, m_narrowColumns.Data() + at,
-                                   static_cast<std::size_t>(count) * 3);
-        else
-            AddRowTo(pixels, m_columns.Data() + at, static_cast<std::size_t>(count) * 3);
+        AddRowTo(pixels, m_columns.Data() + std::ptrdiff_t{m_x} * 3,
+                 static_cast<std::size_t>(count) * 3);
         m_dirtyFrom = std::min(m_dirtyFrom, m_x);
         m_dirtyTo = std::max(m_dirtyTo, m_x + count);
         Advance(count);
@@ -176,36 +293,23 @@ private:
         const int box = m_across.box;
         const TSums channels = m_layout.bgr ? TSums{colour.b, colour.g, colour.r, 0}
                                             : TSums{colour.r, colour.g, colour.b, 0};
-        TSums* solid = m_solid.Data();
+        TSums* boxes = m_boxes.Data();
         for (int i = x / box, end = x + count; i * box < end; ++i) {
             const int from = std::max(x, i * box);
             const int to = std::min(end, i * box + m_across.BoxLength(i));
-            solid[i] += channels * (static_cast<std::uint32_t>(to - from) * rows);
+            boxes[i] += channels * (static_cast<std::uint32_t>(to - from) * rows);
         }
     }
 
     // The sums of box row j's boxes, filtered across into its slot; then every destination row
     // whose box rows are all in.
     void FinishBoxRow(int j) {
-        if (m_geometry->integer) {
-            if (m_wholeRow != nullptr) {
-                Kernels().wholeRowPairs(m_wholeRow, m_width, m_across.box, Pairs());
-            } else {
-                ColumnPairs();
-                ClearColumns();
-            }
-            Kernels().integerFilterAcross(Pairs(), *m_geometry, m_destination.width, m_layout.bgr,
-                                          Slot(j));
+        if (m_wholeRow != nullptr) {
+            m_filter->Row(m_wholeRow, m_width, Slot(j));
         } else {
-            if (m_wholeRow != nullptr) {
-                Kernels().wholeRowSums(m_wholeRow, m_width, m_across.box, m_floats.Data(),
-                                       m_sums.Data());
-            } else {
-                ColumnBoxSums();
-                ClearColumns();
-            }
-            Kernels().filterAcross(m_sums.Data(), *m_geometry, m_destination.width, m_layout.bgr,
-                                   Slot(j));
+            AddColumnsToBoxes();
+            m_filter->Boxes(m_boxes.Data(), Slot(j));
+            std::fill_n(m_boxes.Data(), static_cast<std::size_t>(m_across.Boxes()), TSums{});
         }
         if (m_layout.bottomUp) {
             while (m_nextRow >= 0 && (m_down.taps.Count(m_nextRow) == 0 ||
@@ -225,87 +329,18 @@ private:
         return m_slots.Data() + static_cast<std::size_t>(j % m_slotCount) * m_slotStride;
     }
 
-    // Each box's sum is what its runs of one colour added plus its columns' sums, read only where
-    // pixels reached, from m_dirtyFrom to m_dirtyTo; each column is read as four sums at once, its
-    // spare lane the next column's first (the column sums hold one more, for the last column).
-    TSums ColumnBoxSum(int i) {
-        TSums* solid = m_solid.Data();
-        TSums sum = solid[i];
-        solid[i] = TSums{};
-        const int from = i * m_across.box;
-        const int to = from + m_across.BoxLength(i);
-        if (from >= m_dirtyTo || to <= m_dirtyFrom)
-            return sum;
-        if (!m_narrow) {
-            for (int x = from; x < to; ++x)
-                sum += LoadUnaligned<TSums>(m_columns.Data() + std::ptrdiff_t{x} * 3);
-            return sum;
-        }
-        // As many columns as 16 bits hold are added up before they are widened.
-        using TNarrowSums = std::uint16_t __attribute__((vector_size(8)));
-        TNarrowSums part = {};
-        for (int x = from, inPart = 0; x < to; ++x) {
-            part += LoadUnaligned<TNarrowSums>(m_narrowColumns.Data() + std::ptrdiff_t{x} * 3);
-            if (++inPart == m_narrowRun) {
-                sum += __builtin_convertvector(part, TSums);
-                part = TNarrowSums{};
-                inPart = 0;
-            }
-        }
-        sum += __builtin_convertvector(part, TSums);
-        return sum;
-    }
-
-    void ColumnBoxSums() {
-        for (int i = 0, boxes = m_across.Boxes(); i < boxes; ++i)
-            m_sums.Data()[i] = __builtin_convertvector(ColumnBoxSum(i), TPixel);
-    }
-
-    // The pairs that WholeRowPairsAvx2 makes of a whole row, made of the column sums; the sums of
-    // a geometry for the integer filter are at most 510, so they fit in 16 bits.
-    void ColumnPairs() {
-        using TShorts = std::int16_t __attribute__((vector_size(16)));
-        const TPairs pairs = Pairs();
-        TSums previous = {};
-        for (int i = 0, boxes = m_across.Boxes(); i <= boxes; ++i) {
-            const TSums sum = i < boxes ? ColumnBoxSum(i) : TSums{};
-            if (i > 0) {
-                auto lane = [](std::uint32_t value) {
-                    return static_cast<std::int16_t>(value);
-                };
-                const TShorts pair = {lane(previous[0]),
-                                      lane(sum[0]),
-                                      lane(previous[1]),
-                                      lane(sum[1]),
-                                      lane(previous[2]),
-                                      lane(sum[2]),
-                                      0,
-                                      0};
-                std::memcpy(pairs.Of(i - 1), &pair, sizeof pair);
-            }
-            previous = sum;
-        }
-    }
-
-    std::size_t PairsSize() const {
-        return m_geometry->integer ? 2 * static_cast<std::size_t>(m_geometry->PairsOfEachParity())
-                                   : 0;
-    }
-
-    TPairs Pairs() const {
-        return {m_pairs.Data(), m_pairs.Data() + m_geometry->PairsOfEachParity()};
-    }
-
-    void ClearColumns() {
+    // The columns' sums added to their boxes, read only where pixels reached, from m_dirtyFrom to
+    // m_dirtyTo, and cleared; each column is read as four sums at once, its spare lane the next
+    // column's first (the column sums hold one more, for the last column).
+    void AddColumnsToBoxes() {
+        const int box = m_across.box;
+        for (int i = m_dirtyFrom / box; i * box < m_dirtyTo; ++i)
+            for (int x = i * box, to = x + m_across.BoxLength(i); x < to; ++x)
+                m_boxes.Data()[i] += LoadUnaligned<TSums>(m_columns.Data() + std::ptrdiff_t{x} * 3);
         const std::ptrdiff_t from = std::ptrdiff_t{m_dirtyFrom} * 3;
         const std::ptrdiff_t to = std::ptrdiff_t{m_dirtyTo} * 3;
-        if (from < to) {
-            if (m_narrow)
-                std::fill(m_narrowColumns.Data() + from, m_narrowColumns.Data() + to,
-                          std::uint16_t{0});
-            else
-                std::fill(m_columns.Data() + from, m_columns.Data() + to, 0U);
-        }
+        if (from < to)
+            std::fill(m_columns.Data() + from, m_columns.Data() + to, 0U);
         m_dirtyFrom = m_width;
         m_dirtyTo = 0;
     }
@@ -331,18 +366,14 @@ private:
     int m_slotCount;
     std::size_t m_rowValues;  // floats in a row of the destination's width
     std::size_t m_slotStride; // floats from one slot to the next
-    // Column sums of the current box row's pixels, three per source column, in one of the two.
-    bool m_narrow;
-    int m_narrowRun; // columns whose narrow sums add up in 16 bits
-    TBorrowedBuffer<std::uint16_t> m_narrowColumns;
+    std::unique_ptr<TFilterAcross> m_filter;
+    // Column sums of the current box row's pixels, three per source column.
     TBorrowedBuffer<std::uint32_t> m_columns;
-    TBorrowedBuffer<float> m_floats; // a whole row's bytes, as floats
-    // Sums of the current box row's runs of one colour, per box.
-    TBorrowedBuffer<TSums> m_solid;
-    TBorrowedBuffer<TPixel> m_sums;       // of one box row's boxes
+    // The current box row's box sums: its runs of one colour as they come, and its columns once
+    // it is complete.
+    TBorrowedBuffer<TSums> m_boxes;
     TBorrowedBuffer<float> m_slots;       // box rows filtered across, m_slotCount of them
     TBorrowedBuffer<const float*> m_rows; // the slots that make a destination row
-    TBorrowedBuffer<TInts> m_pairs;       // for the integer filter: TPairs, even then odd
     int m_delivered = 0;                  // rows in, in delivery order
     int m_x = 0;                          // in the current row
     int m_dirtyFrom;                      // the columns that pixels reached in this box row

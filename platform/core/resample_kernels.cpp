@@ -217,9 +217,6 @@ void SumDown(const float* const* rows, const float* weights, int count, int valu
     }
 }
 
-void AddNarrowRow(const std::uint8_t* row, std::uint16_t* sums, std::size_t count) {
-    AddRowTo(row, sums, count);
-}
 void WholeRowSums(const std::uint8_t* row, int width, int box, float* floats, TPixel* sums) {
     WholeRowSumsBody<false>(row, width, box, floats, sums);
 }
@@ -230,9 +227,6 @@ void FilterAcross(const TPixel* sums, const TGeometry& geometry, int width, bool
 
 #ifdef OMBREL_AVX2_KERNELS
 #define OMBREL_AVX2 __attribute__((target("avx2,fma")))
-OMBREL_AVX2 void AddNarrowRowAvx2(const std::uint8_t* row, std::uint16_t* sums, std::size_t count) {
-    AddRowTo(row, sums, count);
-}
 OMBREL_AVX2 void WholeRowSumsAvx2(const std::uint8_t* row, int width, int box, float* floats,
                                   TPixel* sums) {
     WholeRowSumsBody<true>(row, width, box, floats, sums);
@@ -414,10 +408,10 @@ const TKernels& Kernels() {
     static const TKernels kernels = [] {
 #ifdef OMBREL_AVX2_KERNELS
         if (Avx2KernelsChosen())
-            return TKernels{AddNarrowRowAvx2, WholeRowSumsAvx2,  FilterAcrossAvx2,
-                            SumDownAvx2,      WholeRowPairsAvx2, IntegerFilterAcrossAvx2};
+            return TKernels{WholeRowSumsAvx2, FilterAcrossAvx2, SumDownAvx2, WholeRowPairsAvx2,
+                            IntegerFilterAcrossAvx2};
 #endif
-        return TKernels{AddNarrowRow, WholeRowSums, FilterAcross, SumDown, nullptr, nullptr};
+        return TKernels{WholeRowSums, FilterAcross, SumDown, nullptr, nullptr};
     }();
     return kernels;
 }

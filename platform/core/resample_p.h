@@ -22,22 +22,6 @@ template <class T> T LoadUnaligned(const void* from) {
     return value;
 }
 
-// A row's bytes added to column sums, the bulk of a large reduction's work: written in fixed
-// blocks, with no aliasing, so that the compiler makes vector code of it, a block in one
-// instruction with AVX2 where the sums are 16 bits. Forced inline, so that it is compiled for its
-// caller's processor.
-template <class TSum>
-inline __attribute__((always_inline)) void AddRowTo(const std::uint8_t* __restrict row,
-                                                    TSum* __restrict sums, std::size_t count) {
-    constexpr std::size_t Block = 32;
-    std::size_t i = 0;
-    for (; i + Block <= count; i += Block)
-        for (std::size_t k = 0; k < Block; ++k)
-            sums[i + k] = static_cast<TSum>(sums[i + k] + row[i + k]);
-    for (; i < count; ++i)
-        sums[i] = static_cast<TSum>(sums[i] + row[i]);
-}
-
 // For each destination pixel along one axis, the run of inputs (boxes, or source pixels) it is
 // made of and the weight of each source pixel in them: a box's weight divided by its pixels, so
 // that box sums need no division. The weights of a destination pixel sum to 1 over its pixels.
@@ -124,13 +108,11 @@ struct TPairs {
 
 // The work on each row that is shaped for the processor's vector units, in the forms that
 // Kernels() chose for it:
-// - addNarrowRow: a row's bytes added to column sums of 16 bits;
 // - wholeRowSums: a row that is a whole box row into its boxes' sums;
 // - filterAcross: a box row's sums into a row of the destination's width, three floats a pixel;
 // - sumDown: a destination row out of the filtered box rows that make it, rounded to bytes;
 // - wholeRowPairs and integerFilterAcross: the first two in 16-bit integers (see TGeometry).
 struct TKernels {
-    void (*addNarrowRow)(const std::uint8_t* row, std::uint16_t* sums, std::size_t count);
     void (*wholeRowSums)(const std::uint8_t* row, int width, int box, float* floats, TPixel* sums);
     void (*filterAcross)(const TPixel* sums, const TGeometry& geometry, int width, bool swapRedBlue,
                          float* out);

@@ -112,9 +112,8 @@ TEST_P(Reduction, MatchesALanczosReferenceOnSmoothContent) {
 // A single source pixel straddles up to two destination pixels; one axis may be reduced while the
 // other is enlarged; large reductions go through boxes of source pixels. Small pictures' rows are
 // boxes of one or two pixels (the 16-bit filter, where the processor has AVX2), the last of them
-// short in an odd width; rows narrower than the sixteen bytes that it reads at a time. Column sums
-// are 16 bits wide where a box's rows fit them, and widened every few columns where a whole box
-// does not; taller boxes sum in 32 bits.
+// short in an odd width; rows narrower than the sixteen bytes that it reads at a time. Boxes of
+// hundreds and of thousands of rows.
 INSTANTIATE_TEST_SUITE_P(StretchRgb, Reduction,
                          ::testing::Values(TSizes{"ThumbnailFromFourByThree", 400, 300, 100, 110},
                                            TSizes{"NonIntegerRatios", 333, 217, 100, 110},
@@ -126,8 +125,8 @@ INSTANTIATE_TEST_SUITE_P(StretchRgb, Reduction,
                                            TSizes{"BoxesOfTwoOddWidth", 749, 333, 100, 110},
                                            TSizes{"BoxesOfThree", 751, 333, 100, 110},
                                            TSizes{"NarrowRows", 5, 300, 3, 110},
-                                           TSizes{"ColumnsWidenedInRuns", 100, 5000, 10, 11},
-                                           TSizes{"BoxesTooTallForSixteenBits", 8, 72000, 4, 11}),
+                                           TSizes{"TallBoxes", 100, 5000, 10, 11},
+                                           TSizes{"BoxesOfThousandsOfRows", 8, 72000, 4, 11}),
                          test::RowName());
 
 // Columns alternating black and white are detail far beyond a thumbnail: they must become an even
