@@ -24,9 +24,9 @@
 //   add with 256-bit vectors (AVX2), two with 128-bit ones (the portable code).
 // Within a reduction one form is used throughout, whichever way its rows come, so that the result
 // is the same to the bit; the forms differ from each other in the last bits of a few pixels.
-// Filtering down first, in 16-bit integers as well, so that only the destination's rows are
-// filtered across, measured slower for a small picture: each destination row then reads the box
-// sums of its 27 rows, about 50 KB, which do not stay in the first-level cache.
+// Filtering down first, so that only the destination's rows are filtered across, was slower: each
+// destination row then reads the box sums of all its rows, which do not stay in the first-level
+// cache.
 
 namespace {
 
@@ -238,8 +238,7 @@ OMBREL_AVX2 void FilterAcrossAvx2(const TPixel* sums, const TGeometry& geometry,
 // SumDown in four sums of eight. They are rounded as RoundToByte rounds: a half added, then
 // truncated to 32 bits and packed to bytes with saturation, which clamps to 0 and 255 as it goes
 // (a value under zero truncates to zero or below). Each tap is a multiply and an add: fused
-// multiply-adds, whose latency is longer, measured 40% slower in the filter down of a small
-// picture.
+// multiply-adds, whose latency is longer, were slower here.
 OMBREL_AVX2 void SumDownAvx2(const float* const* rows, const float* weights, int count, int values,
                              std::uint8_t* out) {
     constexpr int Step = SumDownStep;
