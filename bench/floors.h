@@ -30,9 +30,9 @@ private:
 // axes, as our JPEG loader chooses it; its denominator.
 int CoveringScale(int imageWidth, int imageHeight, int width, int height);
 
-// libjpeg-turbo decoding each file at the DCT scale that covers the thumbnail, after a read into a
-// reused buffer, with one decompressor and one strip of output rows kept from file to file: what
-// any program must do to reduce a JPEG picture. One thread at a time.
+// libjpeg-turbo decoding each file at the DCT scale that covers the thumbnail, reading it in chunks
+// through one reused buffer, with one decompressor and one strip of output rows kept from file to
+// file: what any program must do to reduce a JPEG picture. One thread at a time.
 class TJpegFloor {
 public:
     TJpegFloor(int thumbWidth, int thumbHeight);

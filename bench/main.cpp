@@ -602,6 +602,10 @@ int RunBench(const TOptions& options) {
         BenchBigPictures(corpus, options.runs, report);
 
     fs::current_path(start);
+    // The targets are set for a display at scale 1; at another the figures are shown beside them.
+    if (g_scale != 1)
+        for (TTarget& target : report.targets)
+            target.judged = false;
     Print(report);
     WriteJson(report, options.json);
     std::cout << "Report written to " << fs::absolute(options.json).string() << std::endl;

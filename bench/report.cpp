@@ -91,7 +91,10 @@ void Print(const TReport& report) {
     std::cout << "\n| Target | Measured | Limit | Met |\n|---|---|---|---|\n";
     for (const TTarget& target : report.targets)
         std::cout << "| " << target.what << " | " << Format("%.3g", target.measured) << " "
-                  << target.unit << " | " << target.limit << " | " << (target.met ? "yes" : "NO")
+                  << target.unit << " | " << target.limit << " | "
+                  << (!target.judged ? "-"
+                      : target.met   ? "yes"
+                                     : "NO")
                   << " |\n";
     std::cout << std::endl;
 }
@@ -120,8 +123,11 @@ void WriteJson(const TReport& report, const std::filesystem::path& path) {
         const TTarget& target = report.targets[i];
         out << (i == 0 ? "\n" : ",\n") << "    {\"what\": " << Json(target.what)
             << ", \"measured\": " << Json(target.measured) << ", \"unit\": " << Json(target.unit)
-            << ", \"limit\": " << Json(target.limit)
-            << ", \"met\": " << (target.met ? "true" : "false") << "}";
+            << ", \"limit\": " << Json(target.limit) << ", \"met\": "
+            << (!target.judged ? "null"
+                : target.met   ? "true"
+                               : "false")
+            << "}";
     }
     out << "\n  ]\n}\n";
     std::ofstream(path) << out.str();

@@ -31,6 +31,7 @@ struct TTarget {
     std::string unit;
     std::string limit; // as the target states it, e.g. "<= 1.1"
     bool met = false;
+    bool judged = true; // false where the limit does not apply to this run
 };
 
 struct TMachine {
