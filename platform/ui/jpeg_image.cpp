@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <span>
 #include <string>
 #include <type_traits>
@@ -572,7 +573,11 @@ public:
     }
 
     void Deliver(TRowSink& sink) override {
-        NamingOutOfMemory(m_data->fileName, [&] { m_data->Decode(m_scale, sink); });
+        try {
+            m_data->Decode(m_scale, sink);
+        } catch (const std::bad_alloc&) {
+            NoMemory();
+        }
     }
 
     void Cover(int width, int height) override {
