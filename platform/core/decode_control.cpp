@@ -1,4 +1,5 @@
 #include "platform/core/decode_control.h"
+#include "platform/core/decode_control_p.h"
 
 #include "platform/core/exception.h"
 
@@ -106,6 +107,10 @@ TDecodeBudget::TReservation::~TReservation() {
 bool TDecodeBudget::TReservation::Granted() const {
     const std::lock_guard lock(m_budget->m_mutex);
     return m_request->granted;
+}
+
+bool IsGranted(const TDecodeBudget::TReservation& reservation) {
+    return reservation.Granted();
 }
 
 void TDecodeBudget::TReservation::Wait() {

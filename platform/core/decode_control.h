@@ -42,14 +42,15 @@ public:
         TReservation(const TReservation&) = delete;
         TReservation& operator=(const TReservation&) = delete;
 
-        bool Granted() const;
         // Blocks until the bytes are granted. Raises EApplicationClosing naming the file once
         // decodes are stopped before then.
         void Wait();
 
     private:
         friend class TDecodeBudget;
+        friend bool IsGranted(const TReservation& reservation);
         TReservation(TDecodeBudget& budget, std::unique_ptr<TRequest> request);
+        bool Granted() const;
         void Give();
 
         TDecodeBudget* m_budget;

@@ -1,4 +1,4 @@
-#include "platform/core/decode_control.h"
+#include "platform/core/decode_control_p.h"
 #include "platform/core/exception.h"
 
 #include <gtest/gtest.h>
@@ -16,7 +16,7 @@ protected:
     void TearDown() override { AllowDecodes(); }
 
     // Whether the whole budget is free: asked for, it is granted at once.
-    bool AllFree() { return m_budget.Ask(100 * MiB, "ALL.JPG").Granted(); }
+    bool AllFree() { return IsGranted(m_budget.Ask(100 * MiB, "ALL.JPG")); }
 
     TDecodeBudget m_budget{100 * MiB};
 };
@@ -26,15 +26,15 @@ TEST_F(DecodeBudgetTest, ADecodeThatDoesNotFitWaitsAndTheWaitingGoInTheOrderThey
     std::optional<TDecodeBudget::TReservation> b = m_budget.Ask(70 * MiB, "B.JPG");
     // C would fit beside A, but must not pass B.
     TDecodeBudget::TReservation c = m_budget.Ask(40 * MiB, "C.JPG");
-    EXPECT_TRUE(a->Granted());
-    EXPECT_FALSE(b->Granted());
-    EXPECT_FALSE(c.Granted());
+    EXPECT_TRUE(IsGranted(*a));
+    EXPECT_FALSE(IsGranted(*b));
+    EXPECT_FALSE(IsGranted(c));
     a.reset();
     // Beside B, C does not fit at all.
-    EXPECT_TRUE(b->Granted());
-    EXPECT_FALSE(c.Granted());
+    EXPECT_TRUE(IsGranted(*b));
+    EXPECT_FALSE(IsGranted(c));
     b.reset();
-    EXPECT_TRUE(c.Granted());
+    EXPECT_TRUE(IsGranted(c));
 }
 
 TEST_F(DecodeBudgetTest, APlaceGivenUpLetsTheNextIn) {
@@ -42,7 +42,7 @@ TEST_F(DecodeBudgetTest, APlaceGivenUpLetsTheNextIn) {
     std::optional<TDecodeBudget::TReservation> b = m_budget.Ask(70 * MiB, "B.JPG");
     const TDecodeBudget::TReservation c = m_budget.Ask(40 * MiB, "C.JPG");
     b.reset();
-    EXPECT_TRUE(c.Granted());
+    EXPECT_TRUE(IsGranted(c));
 }
 
 TEST_F(DecodeBudgetTest, EveryByteGoesBackWhateverTheReservationsBecame) {
@@ -51,8 +51,8 @@ TEST_F(DecodeBudgetTest, EveryByteGoesBackWhateverTheReservationsBecame) {
         TDecodeBudget::TReservation b = m_budget.Ask(80 * MiB, "B.JPG");
         TDecodeBudget::TReservation moved = std::move(a);
         a = m_budget.Ask(20 * MiB, "C.JPG");
-        EXPECT_FALSE(b.Granted());
-        EXPECT_FALSE(a.Granted());
+        EXPECT_FALSE(IsGranted(b));
+        EXPECT_FALSE(IsGranted(a));
     }
     EXPECT_TRUE(AllFree());
 }
@@ -75,7 +75,7 @@ TEST_F(DecodeBudgetTest, AWaitEndsWhenTheBytesAreGranted) {
     std::thread waiting([&b] { b.Wait(); });
     a.reset();
     waiting.join();
-    EXPECT_TRUE(b.Granted());
+    EXPECT_TRUE(IsGranted(b));
 }
 
 TEST_F(DecodeBudgetTest, StoppingDecodesEndsTheWaitWithApplicationClosing) {

@@ -3,7 +3,7 @@
 // goes; a hostile one is refused with words before it costs much; and a draw gives the picture that
 // was loaded or says that the file has changed, whatever happened to the file meanwhile.
 
-#include "platform/core/decode_control.h"
+#include "platform/core/decode_control_p.h"
 #include "platform/core/exception.h"
 #include "platform/ui/bitmap_p.h"
 #include "platform/ui/graphics.h"
@@ -293,7 +293,7 @@ TEST_P(ReplacedFile, JpegWaitingForAnotherFillDrawsWhatWasLoadedOrSaysSo) {
     otherFill.reset();
     drawing.join();
     ExpectLoadedPictureOrWords(message, drawn, loaded, "picture.jpg");
-    EXPECT_TRUE(budget.Ask(TDecodeBudget::DefaultBytes, "all.jpg").Granted());
+    EXPECT_TRUE(IsGranted(budget.Ask(TDecodeBudget::DefaultBytes, "all.jpg")));
 }
 
 // A picture drawn a second time decodes again, from the file it loaded.
