@@ -2,6 +2,7 @@
 
 #include "platform/ui/application_p.h"
 #include "platform/ui/control_widget_p.h"
+#include "platform/ui/controls_p.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -72,9 +73,24 @@ TComponent* TComponent::FindComponent(const AnsiString& name) const {
     return nullptr;
 }
 
+TComponent* OwnerOf(const TComponent& component) {
+    return component.m_owner;
+}
+
+std::vector<TComponent*> ComponentsOf(const TComponent& component) {
+    std::vector<TComponent*> components;
+    for (const auto& owned : component.m_components)
+        components.push_back(owned.get());
+    return components;
+}
+
 // TControl
 
 TControl::TControl(TComponent* owner) : TComponent(owner) {}
+
+TWinControl* ParentOf(const TControl& control) {
+    return control.m_parent;
+}
 
 TControl::~TControl() {
     SetParent(nullptr);
@@ -142,8 +158,8 @@ void TControl::SetTabOrder(int tabOrder) {
         m_parent->UpdateTabOrder();
 }
 
-bool TControl::Visible() const {
-    const QWidget* widget = m_widget->widget.data();
+bool IsVisible(const TControl& control) {
+    const QWidget* widget = WidgetOf(control).widget.data();
     if (widget == nullptr)
         return false;
     if (widget->parentWidget() == nullptr)
@@ -183,8 +199,8 @@ TButton::TButton(TComponent* owner) : TWinControl(owner) {
     static_cast<void>(button.release());
 }
 
-AnsiString TButton::Caption() const {
-    const auto* button = static_cast<QPushButton*>(WidgetOf(*this).widget.data());
+AnsiString CaptionOf(const TButton& control) {
+    const auto* button = static_cast<QPushButton*>(WidgetOf(control).widget.data());
     return button != nullptr ? FromQString(button->text()) : AnsiString();
 }
 
@@ -209,8 +225,8 @@ TForm::~TForm() {
     std::unique_ptr<QWidget> window(WidgetOf(*this).widget.data());
 }
 
-AnsiString TForm::Caption() const {
-    const QWidget* window = WidgetOf(*this).widget.data();
+AnsiString CaptionOf(const TForm& form) {
+    const QWidget* window = WidgetOf(form).widget.data();
     return window != nullptr ? FromQString(window->windowTitle()) : AnsiString();
 }
 
@@ -218,13 +234,6 @@ void TForm::SetCaption(const AnsiString& caption) {
     AssertUiThread();
     if (QWidget* window = WidgetOf(*this).widget.data())
         window->setWindowTitle(ToQString(caption));
-}
-
-int TForm::ClientWidth() const {
-    return Width();
-}
-int TForm::ClientHeight() const {
-    return Height();
 }
 
 namespace {

@@ -15,11 +15,8 @@ public:
     TComponent(const TComponent&) = delete;
     TComponent& operator=(const TComponent&) = delete;
 
-    TComponent* Owner() const { return m_owner; }
     const AnsiString& Name() const { return m_name; }
     void SetName(const AnsiString& name) { m_name = name; }
-    int ComponentCount() const { return static_cast<int>(m_components.size()); }
-    TComponent* Components(int index) const { return m_components.at(index).get(); }
     TComponent* FindComponent(const AnsiString& name) const;
 
 protected:
@@ -28,6 +25,9 @@ protected:
     void DestroyComponents();
 
 private:
+    friend TComponent* OwnerOf(const TComponent& component);
+    friend std::vector<TComponent*> ComponentsOf(const TComponent& component);
+
     TComponent* m_owner;
     AnsiString m_name;
     std::vector<std::unique_ptr<TComponent>> m_components;
@@ -42,7 +42,6 @@ public:
     explicit TControl(TComponent* owner);
     ~TControl() override;
 
-    TWinControl* Parent() const { return m_parent; }
     void SetParent(TWinControl* parent);
     int Left() const;
     int Top() const;
@@ -51,13 +50,13 @@ public:
     void SetBounds(int left, int top, int width, int height);
     int TabOrder() const { return m_tabOrder; }
     void SetTabOrder(int tabOrder);
-    bool Visible() const;
 
 protected:
     void SetWidget(std::unique_ptr<TControlWidget> widget);
 
 private:
     friend TControlWidget& WidgetOf(const TControl& control);
+    friend TWinControl* ParentOf(const TControl& control);
 
     TWinControl* m_parent = nullptr;
     int m_tabOrder = -1;
@@ -68,8 +67,6 @@ private:
 class TWinControl : public TControl {
 public:
     using TControl::TControl;
-    int ControlCount() const { return static_cast<int>(m_controls.size()); }
-    TControl* Controls(int index) const { return m_controls.at(index); }
 
 private:
     friend class TControl;
@@ -83,9 +80,7 @@ private:
 class TButton : public TWinControl {
 public:
     explicit TButton(TComponent* owner);
-    AnsiString Caption() const;
     void SetCaption(const AnsiString& caption);
-    const TNotifyEvent& OnClick() const { return m_onClick; }
     void SetOnClick(TNotifyEvent handler) { m_onClick = std::move(handler); }
 
 private:
@@ -101,10 +96,7 @@ public:
     explicit TForm(TComponent* owner);
     ~TForm() override;
 
-    AnsiString Caption() const;
     void SetCaption(const AnsiString& caption);
-    int ClientWidth() const;
-    int ClientHeight() const;
     const TNotifyEvent& OnCreate() const { return m_onCreate; }
     void SetOnCreate(TNotifyEvent handler) { m_onCreate = std::move(handler); }
 

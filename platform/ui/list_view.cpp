@@ -2,6 +2,7 @@
 
 #include "platform/core/exception.h"
 #include "platform/ui/control_widget_p.h"
+#include "platform/ui/controls_p.h"
 #include "platform/ui/image_list.h"
 #include "platform/ui/image_list_p.h"
 
@@ -111,8 +112,8 @@ QListView* View(const TListView& listView) {
 
 // TListItem
 
-AnsiString TListItem::Caption() const {
-    return FromQString(m_listView.m_model->Row(m_index).caption);
+AnsiString CaptionOf(const TListItem& item) {
+    return FromQString(item.m_listView.m_model->Row(item.m_index).caption);
 }
 
 void TListItem::SetCaption(const AnsiString& caption) {
@@ -121,8 +122,8 @@ void TListItem::SetCaption(const AnsiString& caption) {
     m_listView.m_model->RowChanged(m_index);
 }
 
-int TListItem::ImageIndex() const {
-    return m_listView.m_model->Row(m_index).imageIndex;
+int ImageIndexOf(const TListItem& item) {
+    return item.m_listView.m_model->Row(item.m_index).imageIndex;
 }
 
 void TListItem::SetImageIndex(int index) {
@@ -155,12 +156,12 @@ int TListItems::Count() const {
     return static_cast<int>(m_items.size());
 }
 
-TListItem* TListItems::Item(int index) const {
-    if (index < 0 || index >= Count())
-        throw Exception(AnsiString("List view " + m_listView.Name().str() + " has no item " +
-                                   std::to_string(index) + " (it holds " + std::to_string(Count()) +
-                                   ")"));
-    return m_items[static_cast<std::size_t>(index)].get();
+TListItem* ItemOf(const TListItems& items, int index) {
+    if (index < 0 || index >= items.Count())
+        throw Exception(AnsiString("List view " + items.m_listView.Name().str() + " has no item " +
+                                   std::to_string(index) + " (it holds " +
+                                   std::to_string(items.Count()) + ")"));
+    return items.m_items[static_cast<std::size_t>(index)].get();
 }
 
 // TListView
@@ -237,4 +238,12 @@ void TListView::UpdateCellSize() {
     // The view caches the one item size of a uniform list: make it measure again.
     emit m_model->layoutAboutToBeChanged();
     emit m_model->layoutChanged();
+}
+
+TImageList* SmallImagesOf(const TListView& view) {
+    return view.m_smallImages;
+}
+
+TImageList* LargeImagesOf(const TListView& view) {
+    return view.m_largeImages;
 }

@@ -13,13 +13,13 @@ class TListViewModel;
 class TListItem {
 public:
     TListItem(TListView& listView, int index) : m_listView(listView), m_index(index) {}
-    int Index() const { return m_index; }
-    AnsiString Caption() const;
     void SetCaption(const AnsiString& caption);
-    int ImageIndex() const;
     void SetImageIndex(int index);
 
 private:
+    friend AnsiString CaptionOf(const TListItem& item);
+    friend int ImageIndexOf(const TListItem& item);
+
     TListView& m_listView;
     int m_index;
 };
@@ -32,9 +32,10 @@ public:
     TListItem* Add();
     void Clear();
     int Count() const;
-    TListItem* Item(int index) const;
 
 private:
+    friend TListItem* ItemOf(const TListItems& items, int index);
+
     TListView& m_listView;
     std::vector<std::unique_ptr<TListItem>> m_items;
 };
@@ -47,14 +48,16 @@ public:
     ~TListView() override;
 
     TListItems* Items() { return &m_items; }
-    TImageList* SmallImages() const { return m_smallImages; }
     void SetSmallImages(TImageList* images);
-    TImageList* LargeImages() const { return m_largeImages; }
     void SetLargeImages(TImageList* images);
 
 private:
     friend class TListItem;
     friend class TListItems;
+    friend AnsiString CaptionOf(const TListItem& item);
+    friend int ImageIndexOf(const TListItem& item);
+    friend TImageList* SmallImagesOf(const TListView& view);
+    friend TImageList* LargeImagesOf(const TListView& view);
     // Fits the view's cells to the size of LargeImages.
     void UpdateCellSize();
 

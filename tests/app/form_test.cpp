@@ -1,5 +1,6 @@
 // The form as each program builds it from its stored layout: the same source runs against both.
 
+#include "platform/ui/controls_p.h"
 #include "tests/support/app_fixture.h"
 #include "tests/support/controls.h"
 #include "tests/support/picture_files.h"
@@ -17,17 +18,17 @@ TBounds BoundsOf(const TControl* control) {
 }
 
 TEST_F(FormLayoutTest, TheStoredLayoutIsApplied) {
-    EXPECT_EQ(Form().Caption(), "Form1");
-    EXPECT_EQ(Form().ClientWidth(), test::layout::Client.width);
-    EXPECT_EQ(Form().ClientHeight(), test::layout::Client.height);
+    EXPECT_EQ(CaptionOf(Form()), "Form1");
+    EXPECT_EQ(Form().Width(), test::layout::Client.width);
+    EXPECT_EQ(Form().Height(), test::layout::Client.height);
     EXPECT_EQ(BoundsOf(Form().Button1), test::layout::Button1);
-    EXPECT_EQ(Form().Button1->Caption(), "Button1");
+    EXPECT_EQ(CaptionOf(*Form().Button1), "Button1");
     EXPECT_EQ(Form().Button1->TabOrder(), 0);
     EXPECT_EQ(BoundsOf(Form().ListView1), test::layout::ListView1);
     EXPECT_EQ(Form().ListView1->TabOrder(), 1);
 #if OMBREL_MT
     EXPECT_EQ(BoundsOf(Form().Button2), test::layout::Button2);
-    EXPECT_EQ(Form().Button2->Caption(), "Button2");
+    EXPECT_EQ(CaptionOf(*Form().Button2), "Button2");
     EXPECT_EQ(Form().Button2->TabOrder(), 2);
 #else
     EXPECT_EQ(Form().FindComponent("Button2"), nullptr);
@@ -36,8 +37,8 @@ TEST_F(FormLayoutTest, TheStoredLayoutIsApplied) {
 
 TEST_F(FormLayoutTest, TheComponentsAreOwnedByTheFormInStoredOrder) {
     std::vector<std::string> names;
-    for (int i = 0; i < Form().ComponentCount(); ++i)
-        names.push_back(Form().Components(i)->Name().str());
+    for (const TComponent* component : ComponentsOf(Form()))
+        names.push_back(component->Name().str());
 #if OMBREL_MT
     EXPECT_EQ(names, (std::vector<std::string>{"Button1", "ListView1", "Button2", "ImageList1"}));
 #else
@@ -48,8 +49,8 @@ TEST_F(FormLayoutTest, TheComponentsAreOwnedByTheFormInStoredOrder) {
 TEST_F(FormLayoutTest, FormCreateLeftAnEmptyGalleryOfThumbnailSize) {
     EXPECT_EQ(Form().ImageList1->Width(), 100);
     EXPECT_EQ(Form().ImageList1->Height(), 110);
-    EXPECT_EQ(Form().ListView1->SmallImages(), Form().ImageList1);
-    EXPECT_EQ(Form().ListView1->LargeImages(), Form().ImageList1);
+    EXPECT_EQ(SmallImagesOf(*Form().ListView1), Form().ImageList1);
+    EXPECT_EQ(LargeImagesOf(*Form().ListView1), Form().ImageList1);
     EXPECT_EQ(Form().ListView1->Items()->Count(), 0);
     EXPECT_EQ(ImageCount(), 0);
 }

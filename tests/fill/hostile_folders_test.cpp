@@ -3,6 +3,7 @@
 // error message that names its file.
 
 #include "platform/core/thread_p.h"
+#include "platform/ui/controls_p.h"
 #include "tests/fill/fill_fixture.h"
 #include "tests/support/controls.h"
 
@@ -162,7 +163,7 @@ TEST_P(HostileFolderFill, NameThatIsNotUtf8IsShown) {
     RunFill(GetParam());
     ASSERT_EQ(Captions().size(), 3U);
     EXPECT_EQ(Captions()[0], "A.BMP");
-    EXPECT_TRUE(Near(ImageCentre(Form().ListView1->Items()->Item(1)->ImageIndex()),
+    EXPECT_TRUE(Near(ImageCentre(ImageIndexOf(*ItemOf(*Form().ListView1->Items(), 1))),
                      test::Rgb{200, 10, 10}));
     EXPECT_EQ(test::ShownMessages(), std::vector<std::string>{});
 }

@@ -1,6 +1,7 @@
 #include "platform/ui/application.h"
 #include "platform/ui/application_p.h"
 #include "platform/ui/control_widget_p.h"
+#include "platform/ui/controls_p.h"
 #include "platform/ui/graphics.h"
 #include "platform/ui/image_list.h"
 #include "platform/ui/image_list_p.h"
@@ -57,7 +58,7 @@ TEST(Components, OwnerDeletesLastMadeFirstAndForgetsComponentsDeletedElsewhere) 
         new TWitness(&owner, "third", deleted);
         EXPECT_EQ(owner.FindComponent("SECOND"), second);
         delete second;
-        EXPECT_EQ(owner.ComponentCount(), 2);
+        EXPECT_EQ(static_cast<int>(ComponentsOf(owner).size()), 2);
         EXPECT_EQ(owner.FindComponent("second"), nullptr);
     }
     EXPECT_EQ(deleted, (std::vector<std::string>{"second", "third", "first"}));
@@ -165,8 +166,8 @@ TEST_F(ListViewTest, ItemKShowsImageKBeneathItsCaption) {
 
     ASSERT_EQ(View().model()->rowCount(), 3);
     for (int k = 0; k < 3; ++k) {
-        EXPECT_EQ(m_listView->Items()->Item(k)->Caption().str(), "Item " + std::to_string(k));
-        EXPECT_EQ(m_listView->Items()->Item(k)->ImageIndex(), k);
+        EXPECT_EQ(CaptionOf(*ItemOf(*m_listView->Items(), k)).str(), "Item " + std::to_string(k));
+        EXPECT_EQ(ImageIndexOf(*ItemOf(*m_listView->Items(), k)), k);
         EXPECT_EQ(Data(k, Qt::DisplayRole).toString().toStdString(), "Item " + std::to_string(k));
         const QImage image = Data(k, Qt::DecorationRole).value<QImage>();
         ASSERT_EQ(image.size(), QSize(100, 110));
@@ -184,7 +185,7 @@ TEST_F(ListViewTest, ThumbnailsRunDownOneColumnAndLongCaptionsStayInTheirCell) {
     for (int k = 0; k < 3; ++k)
         m_images->Add(SolidBitmap(100, 110, clSilver).get(), nullptr);
     AddItems(3);
-    m_listView->Items()->Item(1)->SetCaption(AnsiString(std::string(200, 'W')));
+    ItemOf(*m_listView->Items(), 1)->SetCaption(AnsiString(std::string(200, 'W')));
     m_form->Show();
     const auto model = View().model();
     ASSERT_TRUE(
@@ -213,8 +214,8 @@ TEST_F(ListViewTest, ImageListDeletedFirstLeavesNoDanglingReference) {
     m_images->Add(SolidBitmap(100, 110, clSilver).get(), nullptr);
     AddItems(1);
     delete m_images;
-    EXPECT_EQ(m_listView->LargeImages(), nullptr);
-    EXPECT_EQ(m_listView->SmallImages(), nullptr);
+    EXPECT_EQ(LargeImagesOf(*m_listView), nullptr);
+    EXPECT_EQ(SmallImagesOf(*m_listView), nullptr);
     EXPECT_FALSE(Data(0, Qt::DecorationRole).isValid());
     EXPECT_FALSE(View().grab().isNull());
 }

@@ -1,5 +1,6 @@
 #include "platform/ui/application.h"
 #include "platform/ui/control_widget_p.h"
+#include "platform/ui/controls_p.h"
 #include "platform/ui/form_loader_p.h"
 #include "platform/ui/image_list.h"
 #include "platform/ui/list_view.h"
@@ -37,7 +38,7 @@ public:
     void OkButtonClick(TObject* sender) { clickedBy.push_back(sender); }
     void FormCreate(TObject*) {
         // Runs once everything is built: the fields and the image reference are already there.
-        createdComplete = Gallery != nullptr && Gallery->SmallImages() == Images;
+        createdComplete = Gallery != nullptr && SmallImagesOf(*Gallery) == Images;
     }
 
     TButton* OkButton = nullptr;
@@ -71,13 +72,13 @@ QWidget* WindowOf(const TControl& control) {
 TEST(FormLoader, BuildsTheStoredLayout) {
     const auto form = LoadTestForm();
     EXPECT_EQ(form->Name().str(), "TestForm");
-    EXPECT_EQ(form->Caption().str(), "Test form");
-    EXPECT_EQ(form->ClientWidth(), 254);
-    EXPECT_EQ(form->ClientHeight(), 496);
+    EXPECT_EQ(CaptionOf(*form).str(), "Test form");
+    EXPECT_EQ(form->Width(), 254);
+    EXPECT_EQ(form->Height(), 496);
 
     ASSERT_NE(form->OkButton, nullptr);
-    EXPECT_EQ(form->OkButton->Caption().str(), "OK");
-    EXPECT_EQ(form->OkButton->Parent(), form.get());
+    EXPECT_EQ(CaptionOf(*form->OkButton).str(), "OK");
+    EXPECT_EQ(ParentOf(*form->OkButton), form.get());
     EXPECT_EQ((std::vector{form->OkButton->Left(), form->OkButton->Top(), form->OkButton->Width(),
                            form->OkButton->Height()}),
               (std::vector{168, 16, 75, 25}));
@@ -87,8 +88,8 @@ TEST(FormLoader, BuildsTheStoredLayout) {
               (std::vector{8, 8, 145, 465}));
     EXPECT_EQ(WindowOf(*form->Gallery)->parentWidget(), WindowOf(*form));
     // The image list comes after the list view in the layout, and is still found.
-    EXPECT_EQ(form->Gallery->SmallImages(), form->Images);
-    EXPECT_EQ(form->Images->Owner(), form.get());
+    EXPECT_EQ(SmallImagesOf(*form->Gallery), form->Images);
+    EXPECT_EQ(OwnerOf(*form->Images), form.get());
 }
 
 TEST(FormLoader, ToolWindowOfFixedSizeInTheButtonColour) {
@@ -119,7 +120,7 @@ TEST(FormLoader, CreateFormRunsOnCreateBindsHandlersAndCentres) {
     TTestForm* form = nullptr;
     Application->CreateForm(form);
     ASSERT_NE(form, nullptr);
-    EXPECT_EQ(form->Owner(), Application);
+    EXPECT_EQ(OwnerOf(*form), Application);
     EXPECT_TRUE(form->createdComplete);
 
     test::Click(form->OkButton);
@@ -132,7 +133,7 @@ TEST(FormLoader, CreateFormRunsOnCreateBindsHandlersAndCentres) {
     const QPoint screenCentre = window->screen()->availableGeometry().center();
     EXPECT_LE((window->frameGeometry().center() - screenCentre).manhattanLength(), 2);
     form->Close();
-    EXPECT_FALSE(form->Visible());
+    EXPECT_FALSE(IsVisible(*form));
 }
 
 TEST(FormLoader, MissingResourceIsNamed) {

@@ -1,6 +1,7 @@
 #include "tests/support/app_fixture.h"
 #include "platform/core/thread_p.h"
 #include "platform/ui/application_p.h"
+#include "platform/ui/controls_p.h"
 
 #include "platform/ui/image_list_p.h"
 
@@ -48,7 +49,7 @@ std::vector<std::string> FormTest::Captions() const {
     std::vector<std::string> captions;
     TListItems* items = Form1->ListView1->Items();
     for (int i = 0; i < items->Count(); ++i)
-        captions.push_back(items->Item(i)->Caption().str());
+        captions.push_back(CaptionOf(*ItemOf(*items, i)).str());
     return captions;
 }
 
@@ -56,7 +57,7 @@ std::vector<int> FormTest::ImageIndices() const {
     std::vector<int> indices;
     TListItems* items = Form1->ListView1->Items();
     for (int i = 0; i < items->Count(); ++i)
-        indices.push_back(items->Item(i)->ImageIndex());
+        indices.push_back(ImageIndexOf(*ItemOf(*items, i)));
     return indices;
 }
 
