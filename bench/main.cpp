@@ -11,6 +11,7 @@
 #include "bench/report.h"
 #include "platform/core/thread_p.h"
 #include "platform/ui/application_p.h"
+#include "platform/ui/bitmap_p.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -132,7 +133,7 @@ TPicture PictureOf(TBitmap& bitmap) {
     TPicture picture(bitmap.Width(), bitmap.Height());
     for (int y = 0; y < picture.height; ++y)
         for (int x = 0; x < picture.width; ++x) {
-            const TColor colour = bitmap.Canvas()->Pixel(x, y);
+            const TColor colour = ColourAt(bitmap, x, y);
             std::uint8_t* pixel = picture.Row(y) + x * 3;
             pixel[0] = std::uint8_t(colour & 0xFF);
             pixel[1] = std::uint8_t((colour >> 8) & 0xFF);

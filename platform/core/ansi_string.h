@@ -15,7 +15,6 @@ public:
 
     const char* c_str() const { return m_text.c_str(); }
     const std::string& str() const { return m_text; }
-    int Length() const { return static_cast<int>(m_text.size()); }
     bool IsEmpty() const { return m_text.empty(); }
 
     // 1-based position of the first occurrence of text, bytes compared exactly; 0 when absent.

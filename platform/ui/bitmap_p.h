@@ -77,5 +77,9 @@ double DensityOf(const TBitmap& bitmap);
 TPixels& PixelsOf(const TBitmap& bitmap);
 // The picture that the bitmap holds still to be decoded, or null.
 TPendingPicture* PendingPictureOf(const TBitmap& bitmap);
+// The colour of one pixel of the bitmap's size, decoding it first as PixelsOf does; clBlack
+// outside the bitmap.
+TColor ColourAt(const TBitmap& bitmap, int x, int y);
+TPixelFormat PixelFormatOf(const TBitmap& bitmap);
 // Gives the bitmap a picture to be decoded when it is used.
 void SetPicture(TBitmap& bitmap, std::unique_ptr<TPictureDecoder> decoder, int orientation);

@@ -211,8 +211,8 @@ TBitmap::TBitmap() : m_image(std::make_unique<TBitmapImage>()), m_canvas(*this) 
 
 TBitmap::~TBitmap() = default;
 
-TPixelFormat TBitmap::PixelFormat() const {
-    return m_image->format;
+TPixelFormat PixelFormatOf(const TBitmap& bitmap) {
+    return ImageOf(bitmap).format;
 }
 void TBitmap::SetPixelFormat(TPixelFormat format) {
     m_image->format = format;
@@ -359,11 +359,11 @@ void TCanvas::CopyRect(const TRect& destination, TCanvas* source, const TRect& s
         StretchRgb(copied, target);
 }
 
-TColor TCanvas::Pixel(int x, int y) const {
-    if (x < 0 || y < 0 || x >= m_bitmap.Width() || y >= m_bitmap.Height())
+TColor ColourAt(const TBitmap& bitmap, int x, int y) {
+    if (x < 0 || y < 0 || x >= bitmap.Width() || y >= bitmap.Height())
         return clBlack;
-    const double density = DensityOf(m_bitmap);
-    const std::uint8_t* pixel = PixelsOf(m_bitmap).ConstRows().Row(static_cast<int>(y * density)) +
+    const double density = DensityOf(bitmap);
+    const std::uint8_t* pixel = PixelsOf(bitmap).ConstRows().Row(static_cast<int>(y * density)) +
                                 std::ptrdiff_t{static_cast<int>(x * density)} * 3;
     return TColor{pixel[0]} | TColor{pixel[1]} << 8 | TColor{pixel[2]} << 16;
 }

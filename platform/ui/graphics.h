@@ -68,8 +68,6 @@ public:
     // stretching each axis on its own: filtered (Lanczos-3) when reducing, smooth when enlarging,
     // an exact copy at 1:1. An empty rectangle copies nothing.
     void CopyRect(const TRect& destination, TCanvas* source, const TRect& sourceRect);
-    // The colour of one pixel; clBlack outside the bitmap.
-    TColor Pixel(int x, int y) const;
 
 private:
     TBitmap& m_bitmap;
@@ -88,7 +86,6 @@ public:
     TBitmap(const TBitmap&) = delete;
     TBitmap& operator=(const TBitmap&) = delete;
 
-    TPixelFormat PixelFormat() const;
     void SetPixelFormat(TPixelFormat format);
     int Width() const;
     int Height() const;
@@ -104,7 +101,7 @@ public:
     // naming the file and the cause; the pixels are read when they are first needed, and an error
     // in them is raised there with the same message (or EApplicationClosing once decodes are
     // stopped): drawn whole onto another bitmap (CopyRect), the rows flow straight into the
-    // reduction and the picture is never held whole; anything else (Pixel, a part of it, ...)
+    // reduction and the picture is never held whole; anything else (a pixel, a part of it, ...)
     // decodes it whole first. The file stays open while the picture is still to be decoded.
     void LoadFromFile(const AnsiString& fileName);
 

@@ -2,6 +2,7 @@
 // as a fill runs them: each gives a thumbnail of the form's size or an Exception that names the
 // file; none crashes, takes more than a few seconds or lets memory grow without bound.
 
+#include "platform/ui/bitmap_p.h"
 #include "tests/support/app_fixture.h"
 #include "tests/support/picture_files.h"
 
@@ -296,7 +297,7 @@ protected:
         std::uint64_t sum = 0;
         for (int y = 0; y < thumbnail.Height(); ++y) {
             for (int x = 0; x < thumbnail.Width(); ++x)
-                sum = sum * 31 + static_cast<std::uint32_t>(thumbnail.Canvas()->Pixel(x, y));
+                sum = sum * 31 + static_cast<std::uint32_t>(ColourAt(thumbnail, x, y));
         }
         return sum != 1;
     }

@@ -1,3 +1,4 @@
+#include "platform/ui/bitmap_p.h"
 #include "tests/support/app_fixture.h"
 #include "tests/support/picture_files.h"
 
@@ -13,7 +14,7 @@ constexpr test::Rgb Silver{192, 192, 192};
 constexpr test::Rgb Red{200, 30, 40};
 
 test::Rgb PixelOf(TBitmap& bitmap, int x, int y) {
-    return test::ToRgb(bitmap.Canvas()->Pixel(x, y));
+    return test::ToRgb(ColourAt(bitmap, x, y));
 }
 
 // A picture whose left half is red and right half blue, so the whole picture must span the
@@ -44,7 +45,7 @@ TEST_P(ThumbnailGeometryTest, TheWholePictureCoversTheThumbnail) {
     ASSERT_NE(thumbnail, nullptr);
     EXPECT_EQ(thumbnail->Width(), 100);
     EXPECT_EQ(thumbnail->Height(), 110);
-    EXPECT_EQ(thumbnail->PixelFormat(), pf24bit);
+    EXPECT_EQ(PixelFormatOf(*thumbnail), pf24bit);
     // The corners show the picture's own colours, never the silver background.
     EXPECT_EQ(PixelOf(*thumbnail, 0, 0), Halves(0, width));
     EXPECT_EQ(PixelOf(*thumbnail, 0, 109), Halves(0, width));

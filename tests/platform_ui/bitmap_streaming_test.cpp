@@ -2,6 +2,7 @@
 // anything else decodes it whole. Both give the same pixels, and the same errors.
 
 #include "platform/core/exception.h"
+#include "platform/ui/bitmap_p.h"
 #include "platform/ui/graphics.h"
 #include "tests/support/picture_files.h"
 
@@ -55,7 +56,7 @@ void DrawWhole(TBitmap& thumbnail, TBitmap& source) {
 std::string Difference(TBitmap& want, TBitmap& got) {
     for (int y = 0; y < want.Height(); ++y)
         for (int x = 0; x < want.Width(); ++x)
-            if (want.Canvas()->Pixel(x, y) != got.Canvas()->Pixel(x, y))
+            if (ColourAt(want, x, y) != ColourAt(got, x, y))
                 return "at " + std::to_string(x) + "," + std::to_string(y);
     return {};
 }
@@ -74,7 +75,7 @@ TEST_F(BitmapStreaming, TheStreamedThumbnailIsTheOneOfTheDecodedPicture) {
     TBitmap decodedSource;
     decodedSource.LoadFromFile("PICTURE.BMP");
     // Asking for a pixel decodes the picture whole; the draw below then reduces the decoded rows.
-    EXPECT_EQ(decodedSource.Canvas()->Pixel(1, 0), 7U);
+    EXPECT_EQ(ColourAt(decodedSource, 1, 0), 7U);
 
     const std::unique_ptr<TBitmap> streamed(NewThumbnail());
     const std::unique_ptr<TBitmap> decoded(NewThumbnail());
@@ -87,7 +88,7 @@ TEST_F(BitmapStreaming, TheStreamedThumbnailIsTheOneOfTheDecodedPicture) {
     DrawWhole(*again, streamedSource);
     EXPECT_EQ(Difference(*streamed, *again), "");
     // And the picture can still be decoded whole.
-    EXPECT_EQ(streamedSource.Canvas()->Pixel(1, 0), 7U);
+    EXPECT_EQ(ColourAt(streamedSource, 1, 0), 7U);
 }
 
 TEST_F(BitmapStreaming, AFailureInThePixelsLeavesTheThumbnailUntouched) {
@@ -108,11 +109,11 @@ TEST_F(BitmapStreaming, AFailureInThePixelsLeavesTheThumbnailUntouched) {
     }
     for (int y = 0; y < 110; ++y)
         for (int x = 0; x < 100; ++x)
-            ASSERT_EQ(thumbnail->Canvas()->Pixel(x, y), clSilver) << x << "," << y;
+            ASSERT_EQ(ColourAt(*thumbnail, x, y), clSilver) << x << "," << y;
     // Decoding it whole fails alike, every time.
     for (int i = 0; i < 2; ++i) {
         try {
-            static_cast<void>(source.Canvas()->Pixel(0, 0));
+            static_cast<void>(ColourAt(source, 0, 0));
             FAIL() << "no exception";
         } catch (const EInvalidGraphic& error) {
             EXPECT_EQ(std::string(error.what()), expected);
@@ -150,7 +151,7 @@ TEST_F(BitmapStreaming, ASparseRlePictureOfThePictureLimitIsCheap) {
         EXPECT_LT(StatusKb("VmHWM") - before, 64 * 1024);
     }
     // The skipped areas have palette colour 0; the bottom rows' runs have colour 1 and 0.
-    EXPECT_EQ(thumbnail->Canvas()->Pixel(50, 20), 0x996633U);
+    EXPECT_EQ(ColourAt(*thumbnail, 50, 20), 0x996633U);
 }
 
 } // namespace

@@ -1,4 +1,5 @@
 #include "platform/core/exception.h"
+#include "platform/ui/bitmap_p.h"
 #include "platform/ui/graphics.h"
 #include "tests/support/picture_files.h"
 
@@ -53,7 +54,7 @@ TEST_P(FillRectTest, PaintsTheClippedRectangleOnly) {
         for (int x = 0; x < 10; ++x) {
             const bool inside =
                 x >= area.Left && x < area.Right && y >= area.Top && y < area.Bottom;
-            ASSERT_EQ(bitmap.Canvas()->Pixel(x, y), inside ? 0x123456u : clBlack)
+            ASSERT_EQ(ColourAt(bitmap, x, y), inside ? 0x123456u : clBlack)
                 << "at " << x << "," << y;
         }
 }
@@ -71,9 +72,9 @@ TEST(Canvas, PixelOutsideIsBlackAndColoursKeepTheirChannels) {
     TBitmap bitmap;
     bitmap.SetSize(2, 2);
     Fill(bitmap, Colour(1, 2, 3));
-    EXPECT_EQ(bitmap.Canvas()->Pixel(1, 1), Colour(1, 2, 3));
-    EXPECT_EQ(bitmap.Canvas()->Pixel(2, 0), clBlack);
-    EXPECT_EQ(bitmap.Canvas()->Pixel(0, -1), clBlack);
+    EXPECT_EQ(ColourAt(bitmap, 1, 1), Colour(1, 2, 3));
+    EXPECT_EQ(ColourAt(bitmap, 2, 0), clBlack);
+    EXPECT_EQ(ColourAt(bitmap, 0, -1), clBlack);
     EXPECT_THROW(bitmap.Canvas()->SetCopyMode(0x00EE0086), Exception);
 }
 
@@ -85,7 +86,7 @@ TEST(Canvas, CopyAtOneToOneIsExact) {
     destination.Canvas()->CopyRect(Rect(0, 0, 7, 5), source.Canvas(), Rect(0, 0, 7, 5));
     for (int y = 0; y < 5; ++y)
         for (int x = 0; x < 7; ++x)
-            ASSERT_EQ(destination.Canvas()->Pixel(x, y), Gradient(x, y)) << x << "," << y;
+            ASSERT_EQ(ColourAt(destination, x, y), Gradient(x, y)) << x << "," << y;
 }
 
 TEST(Canvas, CopyOverTheEdgeKeepsEachPixelInPlace) {
@@ -96,9 +97,9 @@ TEST(Canvas, CopyOverTheEdgeKeepsEachPixelInPlace) {
     Fill(destination, clWhite);
     // One pixel of the destination rectangle hangs off the left and top edges.
     destination.Canvas()->CopyRect(Rect(-1, -1, 3, 3), source.Canvas(), Rect(2, 2, 6, 6));
-    EXPECT_EQ(destination.Canvas()->Pixel(0, 0), Gradient(3, 3));
-    EXPECT_EQ(destination.Canvas()->Pixel(2, 2), Gradient(5, 5));
-    EXPECT_EQ(destination.Canvas()->Pixel(3, 3), clWhite);
+    EXPECT_EQ(ColourAt(destination, 0, 0), Gradient(3, 3));
+    EXPECT_EQ(ColourAt(destination, 2, 2), Gradient(5, 5));
+    EXPECT_EQ(ColourAt(destination, 3, 3), clWhite);
 }
 
 TEST(Canvas, CopyWithinOneBitmapReadsThePixelsBeforeTheCopy) {
@@ -106,7 +107,7 @@ TEST(Canvas, CopyWithinOneBitmapReadsThePixelsBeforeTheCopy) {
     DrawGradient(bitmap, 6, 1);
     bitmap.Canvas()->CopyRect(Rect(1, 0, 6, 1), bitmap.Canvas(), Rect(0, 0, 5, 1));
     for (int x = 1; x < 6; ++x)
-        EXPECT_EQ(bitmap.Canvas()->Pixel(x, 0), Gradient(x - 1, 0)) << x;
+        EXPECT_EQ(ColourAt(bitmap, x, 0), Gradient(x - 1, 0)) << x;
 }
 
 struct NothingCopiedRow {
@@ -134,7 +135,7 @@ TEST_P(NothingCopiedTest, LeavesTheDestinationAlone) {
     destination.Canvas()->CopyRect(row.destination, source.Canvas(), row.source);
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 4; ++x)
-            ASSERT_EQ(destination.Canvas()->Pixel(x, y), clSilver) << x << "," << y;
+            ASSERT_EQ(ColourAt(destination, x, y), clSilver) << x << "," << y;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -173,7 +174,7 @@ TEST_P(RefusedSizeTest, RaisesAndKeepsTheOldSize) {
     }
     EXPECT_EQ(bitmap.Width(), 3);
     EXPECT_EQ(bitmap.Height(), 2);
-    EXPECT_EQ(bitmap.Canvas()->Pixel(2, 1), clWhite);
+    EXPECT_EQ(ColourAt(bitmap, 2, 1), clWhite);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, RefusedSizeTest,
@@ -189,7 +190,7 @@ TEST(Bitmap, WidthThenHeightFromEmptyGivesBothAndBlackPixels) {
     EXPECT_EQ(bitmap.Width(), 100);
     bitmap.SetHeight(110);
     EXPECT_EQ(bitmap.Height(), 110);
-    EXPECT_EQ(bitmap.Canvas()->Pixel(99, 109), clBlack);
+    EXPECT_EQ(ColourAt(bitmap, 99, 109), clBlack);
 }
 
 class BitmapFileTest : public test::TempCurrentDir {};
@@ -204,7 +205,7 @@ TEST_F(BitmapFileTest, LoadFromFileGivesTheFilesPixels) {
     ASSERT_EQ(bitmap.Height(), 3);
     for (int y = 0; y < 3; ++y)
         for (int x = 0; x < 5; ++x)
-            ASSERT_EQ(bitmap.Canvas()->Pixel(x, y), Colour(x * 50, y * 100, 7)) << x << "," << y;
+            ASSERT_EQ(ColourAt(bitmap, x, y), Colour(x * 50, y * 100, 7)) << x << "," << y;
 }
 
 TEST_F(BitmapFileTest, FailedLoadKeepsTheOldPicture) {
@@ -215,7 +216,7 @@ TEST_F(BitmapFileTest, FailedLoadKeepsTheOldPicture) {
     EXPECT_THROW(bitmap.LoadFromFile("NOT A PICTURE.BMP"), EInvalidGraphic);
     EXPECT_THROW(bitmap.LoadFromFile("MISSING.BMP"), Exception);
     EXPECT_EQ(bitmap.Width(), 2);
-    EXPECT_EQ(bitmap.Canvas()->Pixel(1, 1), clSilver);
+    EXPECT_EQ(ColourAt(bitmap, 1, 1), clSilver);
 }
 
 } // namespace

@@ -232,7 +232,7 @@ TEST_P(JpegScale, GivesTheScaledSizeAndTheColours) {
     TBitmap bitmap;
     bitmap.SetPixelFormat(pf24bit);
     jpeg.DrawInto(&bitmap);
-    EXPECT_EQ(bitmap.PixelFormat(), pf24bit);
+    EXPECT_EQ(PixelFormatOf(bitmap), pf24bit);
     const QImage& image = PixelsOf(bitmap).image;
     ASSERT_EQ(image.width(), GetParam().width);
     ASSERT_EQ(image.height(), GetParam().height);

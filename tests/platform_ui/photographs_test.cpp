@@ -1,6 +1,7 @@
 // Photographs as cameras and phones store them: turned by an EXIF orientation, in the colours of an
 // embedded ICC profile. The profiles are made here with LittleCMS.
 
+#include "platform/ui/bitmap_p.h"
 #include "platform/ui/graphics.h"
 #include "platform/ui/jpeg_image.h"
 #include "tests/support/picture_files.h"
@@ -86,7 +87,7 @@ void WriteBmpV5(const char* path, Rgb colour, test::TBmpFile v5) {
 // --- What the gallery sees ---
 
 Rgb PixelOf(TBitmap& bitmap, int x, int y) {
-    const TColor colour = bitmap.Canvas()->Pixel(x, y);
+    const TColor colour = ColourAt(bitmap, x, y);
     return {static_cast<std::uint8_t>(colour & 0xFF), static_cast<std::uint8_t>(colour >> 8),
             static_cast<std::uint8_t>(colour >> 16)};
 }
